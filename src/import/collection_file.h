@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "core/error.h"
+#include "core/money.h"
+
+namespace kiv::import {
+
+// Lines of this many bytes or fewer are not records.
+inline constexpr std::size_t kShortLine = 10;
+
+enum class RecordKind { detail, trailer, other };
+
+// Kind of a record (a line longer than kShortLine): its first byte.
+RecordKind record_kind(std::string_view line);
+
+// A detail line cut into the values the write-offs receive.
+struct DetailLine {
+  std::string tran_day;      // "yyyy/MM/dd"
+  std::string tran_day_mdy;  // "MM/dd/yyyy"
+  Cents amount_cents = 0;
+  std::string amount;  // text form: "1500.0", "12.05", "12.50"
+  std::string payer_acct, payer_id, comb_flag, stdid, grpid, fail_code;  // trimmed
+
+  bool transfer_failed() const { return !fail_code.empty(); }
+};
+
+struct TrailerLine {
+  std::int64_t file_cnt = 0;
+  Cents file_amt = 0;
+  std::int64_t posted_cnt = 0;
+  Cents posted_amt = 0;
+};
+
+DetailLine cut_detail(std::string_view line);
+TrailerLine cut_trailer(std::string_view line);
+
+// Walks a collection file record by record: bytes, line ends at LF with a CR
+// before it dropped, short lines skipped, one reused buffer (never the whole
+// file in memory). Closes the file in its destructor.
+class CollectionReader {
+ public:
+  // nullopt and `error` filled (errno, path and reason) when the file cannot be opened.
+  static std::optional<CollectionReader> open(const std::string& path, Error& error);
+
+  CollectionReader(CollectionReader&&) noexcept;
+  CollectionReader& operator=(CollectionReader&&) = delete;
+  CollectionReader(const CollectionReader&) = delete;
+  ~CollectionReader();
+
+  // The next record, or nullopt at the end of the file. A read failure ends
+  // the walk with `failed()` true and `error()` set. The view lives until the
+  // next call.
+  std::optional<std::string_view> next();
+  bool failed() const { return failed_; }
+  const Error& error() const { return error_; }
+
+ private:
+  CollectionReader(std::FILE* file, std::string path);
+  std::FILE* file_ = nullptr;
+  std::string path_;
+  char* buffer_ = nullptr;
+  std::size_t capacity_ = 0;
+  bool failed_ = false;
+  Error error_;
+};
+
+inline constexpr const char* kMsgMalformed = "此 資 料 檔 格 式 不 符";
+inline constexpr const char* kMsgTotalsDiffer =
+    "銷 帳 明 細 與 銷 帳 總 金 額 不 符\r\n\r\n請 檢 查 檔 案 內 容 是 否 正 確";
+
+// The validation pass over a whole file, without the database.
+struct Validation {
+  enum class Verdict { accepted, malformed, totals_differ };
+  Verdict verdict = Verdict::accepted;
+  std::int64_t detail_count = 0;  // n: every detail line, whatever its failure code
+  Cents credited_sum = 0;         // detail amounts with a blank failure code
+  Cents credited_total = 0;       // posted_amt of the last trailer (0 without one)
+  std::optional<TrailerLine> last_trailer;
+};
+
+// The validation result, or the Error that kept the file from being read.
+std::variant<Validation, Error> validate_file(const std::string& path);
+
+}  // namespace kiv::import

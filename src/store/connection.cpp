@@ -1,0 +1,132 @@
+#include "store/connection.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "store/db_error.h"
+#include "store/sqlite_error.h"
+
+namespace kiv::store {
+
+struct Connection::BusyState {
+  BusyPump pump;
+  int timeout_ms = 5000;
+  std::chrono::steady_clock::time_point started;
+};
+
+namespace {
+
+// Waits for another program to let go of the database: up to the timeout,
+// letting the window breathe every 50 ms.
+int on_busy(void* state_ptr, int attempt) {
+  auto* state = static_cast<Connection::BusyState*>(state_ptr);
+  const auto now = std::chrono::steady_clock::now();
+  if (attempt == 0) state->started = now;
+  if (now - state->started >= std::chrono::milliseconds(state->timeout_ms)) return 0;
+  if (state->pump) state->pump();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return 1;
+}
+
+[[noreturn]] void throw_cannot_open(const std::string& path, const std::string& reason) {
+  throw DbError(Error{kErrGeneralFailure, "無法開啟資料庫 " + path + ": " + reason, true});
+}
+
+sqlite3* open_handle(const std::string& path, int flags) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    const std::string reason = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close(db);
+    throw_cannot_open(path, reason);
+  }
+  sqlite3_extended_result_codes(db, 1);
+  return db;
+}
+
+void apply_key(sqlite3* db, const std::string& password) {
+  if (sqlite3_key(db, password.data(), static_cast<int>(password.size())) != SQLITE_OK) {
+    const std::string reason = sqlite3_errmsg(db);
+    sqlite3_close(db);
+    throw DbError(Error{kErrGeneralFailure, "無法設定資料庫密碼: " + reason, true});
+  }
+}
+
+}  // namespace
+
+Connection::Connection(sqlite3* db, std::unique_ptr<BusyState> busy) : db_(db), busy_(std::move(busy)) {
+  sqlite3_busy_handler(db_, &on_busy, busy_.get());
+}
+
+Connection Connection::open(const std::string& path, BusyPump pump, const std::string& password) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) throw_cannot_open(path, "檔案不存在");
+  sqlite3* db = open_handle(path, SQLITE_OPEN_READWRITE);
+  apply_key(db, password);
+  // The key is only checked when the first page is read.
+  char* message = nullptr;
+  const int rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, &message);
+  if (rc != SQLITE_OK) {
+    const std::string reason = message != nullptr ? message : sqlite3_errstr(rc);
+    sqlite3_free(message);
+    const bool busy = (rc & 0xff) == SQLITE_BUSY;
+    sqlite3_close(db);
+    if (!busy) throw_cannot_open(path, reason);
+    // A writer holding the file at this moment is not a bad password: the
+    // busy handler below will wait for it at the first real statement.
+    db = open_handle(path, SQLITE_OPEN_READWRITE);
+    apply_key(db, password);
+  }
+  auto state = std::make_unique<BusyState>();
+  state->pump = std::move(pump);
+  Connection connection(db, std::move(state));
+  connection.execute("PRAGMA foreign_keys = OFF");
+  return connection;
+}
+
+Connection Connection::create(const std::string& path, const std::string& password) {
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec)) throw_cannot_open(path, "檔案已存在");
+  sqlite3* db = open_handle(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  apply_key(db, password);
+  return Connection(db, std::make_unique<BusyState>());
+}
+
+Connection::Connection(Connection&& other) noexcept : db_(other.db_), busy_(std::move(other.busy_)) {
+  other.db_ = nullptr;
+}
+
+Connection& Connection::operator=(Connection&& other) noexcept {
+  if (this != &other) {
+    if (db_ != nullptr) sqlite3_close(db_);
+    db_ = other.db_;
+    busy_ = std::move(other.busy_);
+    other.db_ = nullptr;
+  }
+  return *this;
+}
+
+Connection::~Connection() {
+  if (db_ != nullptr) sqlite3_close(db_);
+}
+
+void Connection::execute(const std::string& sql) {
+  char* message = nullptr;
+  const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message);
+  if (rc != SQLITE_OK) {
+    const std::string text = message != nullptr ? message : sqlite3_errstr(rc);
+    sqlite3_free(message);
+    throw DbError(sqlite_error(rc, text));
+  }
+}
+
+std::int64_t Connection::changes() const { return sqlite3_changes(db_); }
+
+void Connection::set_busy_timeout_ms(int ms) { busy_->timeout_ms = ms; }
+
+void Connection::set_busy_pump(BusyPump pump) { busy_->pump = std::move(pump); }
+
+}  // namespace kiv::store

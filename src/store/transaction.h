@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+
+#include "store/connection.h"
+
+namespace kiv::store {
+
+// BEGIN IMMEDIATE ... COMMIT; rolled back by the destructor unless committed.
+// Immediate, so that waiting for another writer happens at the start, where
+// the busy handler can wait, and never halfway through a line.
+class Transaction {
+ public:
+  explicit Transaction(Connection& connection);
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  ~Transaction();
+
+  void commit();
+  void rollback();
+  bool active() const { return active_; }
+
+ private:
+  Connection& connection_;
+  bool active_ = false;
+};
+
+// A savepoint inside an open transaction: one detail line. Rolled back (and
+// released) by the destructor unless released.
+class Savepoint {
+ public:
+  Savepoint(Connection& connection, std::string name);
+  Savepoint(const Savepoint&) = delete;
+  Savepoint& operator=(const Savepoint&) = delete;
+  ~Savepoint();
+
+  void release();
+  void rollback();
+
+ private:
+  Connection& connection_;
+  std::string name_;
+  bool active_ = false;
+};
+
+}  // namespace kiv::store
