@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -39,6 +40,10 @@ struct TrailerLine {
 };
 
 DetailLine cut_detail(std::string_view line);
+// The two detail values the validation pass needs, cut as cut_detail cuts them
+// but without building the other fields.
+Cents detail_amount(std::string_view line);
+bool detail_transfer_failed(std::string_view line);
 TrailerLine cut_trailer(std::string_view line);
 
 // Walks a collection file record by record: bytes, line ends at LF with a CR
@@ -48,6 +53,8 @@ class CollectionReader {
  public:
   // nullopt and `error` filled (errno, path and reason) when the file cannot be opened.
   static std::optional<CollectionReader> open(const std::string& path, Error& error);
+  // Takes over an already open stream (closed by the reader); `path` names it in errors.
+  static CollectionReader adopt(std::FILE* file, std::string path);
 
   CollectionReader(CollectionReader&&) noexcept;
   CollectionReader& operator=(CollectionReader&&) = delete;
@@ -82,10 +89,13 @@ struct Validation {
   std::int64_t detail_count = 0;  // n: every detail line, whatever its failure code
   Cents credited_sum = 0;         // detail amounts with a blank failure code
   Cents credited_total = 0;       // posted_amt of the last trailer (0 without one)
+  bool credited_sum_overflowed = false;  // the sum left int64; it then equals no trailer
   std::optional<TrailerLine> last_trailer;
 };
 
 // The validation result, or the Error that kept the file from being read.
 std::variant<Validation, Error> validate_file(const std::string& path);
+// The same pass over the records an open reader has left.
+std::variant<Validation, Error> validate_records(CollectionReader& reader);
 
 }  // namespace kiv::import
