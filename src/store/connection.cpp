@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <unordered_map>
 
 #include "store/db_error.h"
 #include "store/sqlite_error.h"
@@ -12,6 +13,7 @@
 namespace kiv::store {
 
 struct Connection::BusyState {
+  std::unordered_map<std::string, sqlite3_stmt*> cache;
   BusyPump pump;
   int timeout_ms = 5000;
   std::chrono::steady_clock::time_point started;
@@ -99,9 +101,21 @@ Connection::Connection(Connection&& other) noexcept : db_(other.db_), busy_(std:
   other.db_ = nullptr;
 }
 
+namespace {
+
+void close_with_cache(sqlite3* db, Connection::BusyState* state) {
+  if (state != nullptr) {
+    for (auto& [sql, stmt] : state->cache) sqlite3_finalize(stmt);
+    state->cache.clear();
+  }
+  if (db != nullptr) sqlite3_close(db);
+}
+
+}  // namespace
+
 Connection& Connection::operator=(Connection&& other) noexcept {
   if (this != &other) {
-    if (db_ != nullptr) sqlite3_close(db_);
+    close_with_cache(db_, busy_.get());
     db_ = other.db_;
     busy_ = std::move(other.busy_);
     other.db_ = nullptr;
@@ -109,8 +123,21 @@ Connection& Connection::operator=(Connection&& other) noexcept {
   return *this;
 }
 
-Connection::~Connection() {
-  if (db_ != nullptr) sqlite3_close(db_);
+Connection::~Connection() { close_with_cache(db_, busy_.get()); }
+
+sqlite3_stmt* Connection::take_cached(const std::string& sql) {
+  auto found = busy_->cache.find(sql);
+  if (found == busy_->cache.end()) return nullptr;
+  sqlite3_stmt* stmt = found->second;
+  busy_->cache.erase(found);
+  return stmt;
+}
+
+void Connection::give_back(const std::string& sql, sqlite3_stmt* stmt) {
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  auto [it, inserted] = busy_->cache.emplace(sql, stmt);
+  if (!inserted) sqlite3_finalize(stmt);
 }
 
 void Connection::execute(const std::string& sql) {

@@ -6,6 +6,7 @@
 #include <string>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace kiv::store {
 
@@ -38,6 +39,11 @@ class Connection {
   void set_busy_pump(BusyPump pump);
 
   sqlite3* handle() const { return db_; }
+
+  // Prepared statements are kept for reuse: an import run prepares the same
+  // few statements for every detail line. Used by Statement only.
+  sqlite3_stmt* take_cached(const std::string& sql);
+  void give_back(const std::string& sql, sqlite3_stmt* stmt);
 
   struct BusyState;
 

@@ -17,7 +17,9 @@ namespace {
 
 }  // namespace
 
-Statement::Statement(Connection& connection, std::string_view sql) : connection_(connection) {
+Statement::Statement(Connection& connection, std::string_view sql) : connection_(connection), sql_(sql) {
+  stmt_ = connection.take_cached(sql_);
+  if (stmt_ != nullptr) return;
   const int rc = sqlite3_prepare_v2(connection.handle(), sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_finalize(stmt_);
@@ -26,7 +28,9 @@ Statement::Statement(Connection& connection, std::string_view sql) : connection_
   }
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
+Statement::~Statement() {
+  if (stmt_ != nullptr) connection_.give_back(sql_, stmt_);
+}
 
 void Statement::check_bind(int rc, int index) {
   if (rc != SQLITE_OK) {

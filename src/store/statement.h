@@ -52,6 +52,7 @@ class Statement {
  private:
   void check_bind(int rc, int index);
   Connection& connection_;
+  std::string sql_;
   sqlite3_stmt* stmt_ = nullptr;
 };
 
