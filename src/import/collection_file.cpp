@@ -65,7 +65,9 @@ DetailLine cut_detail(std::string_view line) {
   return d;
 }
 
-Cents detail_amount(std::string_view line) { return amount_from(line, 44, 9, 53); }
+Cents detail_amount(std::string_view line) {
+  return amount_from(line, 44, 9, 53);
+}
 
 bool detail_transfer_failed(std::string_view line) {
   return cut(line, 79, 2).find_first_not_of(' ') != std::string_view::npos;
@@ -121,15 +123,15 @@ std::optional<std::string_view> CollectionReader::next() {
   for (;;) {
     errno = 0;
     const ssize_t read = getline(&buffer_, &capacity_, file_);
-    if (read < 0) {
-      // getline says -1 both at the end and on failure; only the end-of-file
-      // flag tells a complete file from one cut short by an I/O error.
-      if (!std::feof(file_) || std::ferror(file_)) {
-        failed_ = true;
-        error_ = file_error(errno, path_);
-      }
+    // getline says -1 both at the end and on failure, and hands back the
+    // bytes it had before a failure as if they were a last line: only the
+    // stream's flags tell a complete file from one cut short by an I/O error.
+    if (std::ferror(file_) || (read < 0 && !std::feof(file_))) {
+      failed_ = true;
+      error_ = file_error(errno, path_);
       return std::nullopt;
     }
+    if (read < 0) return std::nullopt;
     std::size_t length = static_cast<std::size_t>(read);
     if (length > 0 && buffer_[length - 1] == '\n') {
       --length;

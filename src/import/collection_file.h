@@ -26,7 +26,7 @@ struct DetailLine {
   std::string tran_day;      // "yyyy/MM/dd"
   std::string tran_day_mdy;  // "MM/dd/yyyy"
   Cents amount_cents = 0;
-  std::string amount;  // text form: "1500.0", "12.05", "12.50"
+  std::string amount;                                                    // text form: "1500.0", "12.05", "12.50"
   std::string payer_acct, payer_id, comb_flag, stdid, grpid, fail_code;  // trimmed
 
   bool transfer_failed() const { return !fail_code.empty(); }
@@ -86,9 +86,9 @@ inline constexpr const char* kMsgTotalsDiffer =
 struct Validation {
   enum class Verdict { accepted, malformed, totals_differ };
   Verdict verdict = Verdict::accepted;
-  std::int64_t detail_count = 0;  // n: every detail line, whatever its failure code
-  Cents credited_sum = 0;         // detail amounts with a blank failure code
-  Cents credited_total = 0;       // posted_amt of the last trailer (0 without one)
+  std::int64_t detail_count = 0;         // n: every detail line, whatever its failure code
+  Cents credited_sum = 0;                // detail amounts with a blank failure code
+  Cents credited_total = 0;              // posted_amt of the last trailer (0 without one)
   bool credited_sum_overflowed = false;  // the sum left int64; it then equals no trailer
   std::optional<TrailerLine> last_trailer;
 };
