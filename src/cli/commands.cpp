@@ -5,6 +5,9 @@ namespace kiv::cli {
 const std::vector<Command>& commands() {
   static const std::vector<Command> kCommands = {
       {"init", &run_init},
+      {"check", &run_check},
+      {"post", &run_post},
+      {"demo", &run_demo},
   };
   return kCommands;
 }

@@ -10,6 +10,7 @@ namespace kiv {
 inline constexpr std::int64_t kErrGeneralFailure = -2147467259;  // database cannot be opened
 inline constexpr std::int64_t kErrOverflow = 6;
 inline constexpr std::int64_t kErrTypeMismatch = 13;  // not a number, date or group
+inline constexpr std::int64_t kErrFileNotFound = 53;  // a program that cannot be started
 inline constexpr std::int64_t kErrDeviceUnavailable = 68;
 inline constexpr std::int64_t kErrInvalidUseOfNull = 94;
 inline constexpr std::int64_t kErrCancel = 32755;
