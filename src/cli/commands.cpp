@@ -6,7 +6,6 @@ const std::vector<Command>& commands() {
   static const std::vector<Command> kCommands = {
       {"init", &run_init},
       {"check", &run_check},
-      {"check", &run_check},
       {"post", &run_post},
       {"demo", &run_demo},
   };
