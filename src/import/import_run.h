@@ -18,6 +18,7 @@ struct RunRequest {
   SuitePaths paths;
   bool floppy_selected = false;  // Opt1; otherwise the path in path_text
   std::string path_text;         // txt_path
+  int busy_timeout_ms = 5000;    // how long a statement waits for another program
 };
 
 enum class RunOutcome {
