@@ -26,7 +26,8 @@ struct DetailLine {
   std::string tran_day;      // "yyyy/MM/dd"
   std::string tran_day_mdy;  // "MM/dd/yyyy"
   Cents amount_cents = 0;
-  std::string amount;                                                    // text form: "1500.0", "12.05", "12.50"
+  // Text form: "1500.0", "12.05", "12.50".
+  std::string amount;
   std::string payer_acct, payer_id, comb_flag, stdid, grpid, fail_code;  // trimmed
 
   bool transfer_failed() const { return !fail_code.empty(); }
