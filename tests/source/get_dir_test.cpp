@@ -25,28 +25,21 @@ void expect_default(const TempSuite& suite, const SourceChoice& choice) {
   EXPECT_EQ(choice.dialog_dir, suite.root() + "/medi/");
 }
 
-TEST(GetDir, EmptyTableOrNothingUsableGivesTheDefaultPathSilently) {
+TEST(GetDir, NothingUsableRememberedGivesTheDefaultPathSilently) {
   TempSuite suite;
   RecordingOperator op;
   fs::remove_all(suite.paths().work_dir());
-  expect_default(suite, get_dir(suite.paths(), op));
+  expect_default(suite, get_dir(suite.paths(), op));  // empty table
   EXPECT_TRUE(fs::is_directory(suite.paths().work_dir())) << "the work folder is made when missing";
 
-  // A drive without a folder, and nulls, fall back to the default too.
   suite.exec("INSERT INTO KIV2_School (tranidrive, tranidir) VALUES ('/', NULL)");
   expect_default(suite, get_dir(suite.paths(), op));
   suite.exec("UPDATE KIV2_School SET tranidrive=NULL, tranidir='   '");
   expect_default(suite, get_dir(suite.paths(), op));
-  EXPECT_TRUE(op.messages.empty());
-}
-
-TEST(GetDir, RememberedFolderThatIsGoneGivesTheDefaultPathSilently) {
-  TempSuite suite;
-  RecordingOperator op;
-  remember(suite, "/", suite.root() + "/gone/");
-  expect_default(suite, get_dir(suite.paths(), op));
-  suite.exec("UPDATE KIV2_School SET tranidrive=''");
-  expect_default(suite, get_dir(suite.paths(), op));
+  for (const char* drive : {"/", ""}) {  // a folder that is gone, with and without a drive
+    suite.exec("UPDATE KIV2_School SET tranidrive='" + std::string(drive) + "', tranidir='" + suite.root() + "/gone/'");
+    expect_default(suite, get_dir(suite.paths(), op));
+  }
   EXPECT_TRUE(op.messages.empty());
 }
 
@@ -73,19 +66,12 @@ TEST(GetDir, RememberedFolderIsRestored) {
   choice = get_dir(suite.paths(), op);
   EXPECT_EQ(choice.path_text, suite.root() + "/data");
   EXPECT_EQ(choice.dialog_dir, suite.root() + "/data");
-  EXPECT_TRUE(op.messages.empty());
-}
 
-TEST(GetDir, OnlyTheFirstRowCounts) {
-  TempSuite suite;
-  RecordingOperator op;
-  const std::string first = suite.root() + "/first/";
-  const std::string second = suite.root() + "/second/";
-  fs::create_directories(first);
-  fs::create_directories(second);
-  remember(suite, "/", first);
-  remember(suite, "/", second);
-  EXPECT_EQ(get_dir(suite.paths(), op).path_text, first);
+  // Only the first row counts.
+  fs::create_directories(suite.root() + "/second/");
+  remember(suite, "/", suite.root() + "/second/");
+  EXPECT_EQ(get_dir(suite.paths(), op).path_text, suite.root() + "/data");
+  EXPECT_TRUE(op.messages.empty());
 }
 
 TEST(GetDir, UnreachableFolderSaysDiskNotReadyAndFallsBack) {
@@ -93,7 +79,7 @@ TEST(GetDir, UnreachableFolderSaysDiskNotReadyAndFallsBack) {
   const std::string file = suite.write_file("plain.txt", "x");
   for (const std::string& dir : {file, file + "/", file + "/below/"}) {
     SCOPED_TRACE(dir);
-    for (const std::string& drive : {"/", ""}) {
+    for (const char* drive : {"/", ""}) {
       suite.exec("DELETE FROM KIV2_School");
       remember(suite, drive, dir);
       RecordingOperator op;
@@ -139,9 +125,8 @@ TEST(GetDir, WorkFolderThatCannotBeMadeIsReportedAndFallsBack) {
   RecordingOperator op;
   fs::remove_all(suite.paths().work_dir());
   suite.write_file("medi", "a file where the folder belongs");
-  const std::string dir = suite.root() + "/data/";
-  fs::create_directories(dir);
-  remember(suite, "/", dir);
+  fs::create_directories(suite.root() + "/data/");
+  remember(suite, "/", suite.root() + "/data/");
   expect_default(suite, get_dir(suite.paths(), op));
   ASSERT_EQ(op.messages.size(), 1u);
   EXPECT_TRUE(op.messages[0].text.starts_with("錯誤:"));
