@@ -1,0 +1,94 @@
+#include "shell/qt_operator.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QProcess>
+#include <QUrl>
+
+namespace kiv::shell {
+
+namespace {
+
+QMessageBox::Icon box_icon(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::information:
+      return QMessageBox::Information;
+    case MessageIcon::critical:
+      return QMessageBox::Critical;
+    case MessageIcon::none:
+      break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+// File names are bytes on Linux; the locale's codec turns them into text and back.
+QString file_name_text(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
+std::string file_name_bytes(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
+}  // namespace
+
+QString screen_text(const std::string& text) {
+  QString screen = QString::fromStdString(text);
+  screen.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  screen.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return screen;
+}
+
+void QtOperator::show_message(const std::string& text, MessageIcon icon, const std::string& title) {
+  QMessageBox box(box_icon(icon), QString::fromStdString(title), screen_text(text), QMessageBox::Ok, parent_);
+  // A path or a database reason may contain "<": it is text, never markup.
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
+
+bool QtOperator::ask_yes_no(const std::string& text) {
+  QMessageBox box(QMessageBox::NoIcon, QString(), screen_text(text), QMessageBox::Yes | QMessageBox::No, parent_);
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<std::string> QtOperator::choose_file(const std::string& title, const std::string& initial_dir) {
+  QFileDialog dialog(parent_, QString::fromStdString(title), file_name_text(initial_dir));
+  // The desktop's own dialog may load a second SQLite library into the process.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return std::nullopt;
+  return file_name_bytes(chosen.first());
+}
+
+void QtOperator::show_progress(std::int64_t done, std::int64_t total) {
+  if (progress_) progress_(done, total);
+}
+
+void QtOperator::pump_events() {
+  QCoreApplication::processEvents();
+}
+
+std::string QtOperator::start_program(const std::string& path, const std::vector<std::string>& args) {
+  QProcess process;
+  process.setProgram(file_name_text(path));
+  QStringList arguments;
+  for (const auto& arg : args) arguments << QString::fromStdString(arg);
+  process.setArguments(arguments);
+  if (process.startDetached()) return {};
+  const std::string reason = process.errorString().toStdString();
+  return reason.empty() ? "無法啟動程式 " + path : reason;
+}
+
+std::string QtOperator::open_document(const std::string& path) {
+  if (QDesktopServices::openUrl(QUrl::fromLocalFile(file_name_text(path)))) return {};
+  return "無法開啟檔案 " + path;
+}
+
+}  // namespace kiv::shell

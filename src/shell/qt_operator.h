@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+#include "core/operator.h"
+
+namespace kiv::shell {
+
+// The operator at the desk, reached through Qt: message boxes, the file
+// dialog, the event loop, starting programs and opening files.
+class QtOperator : public Operator {
+ public:
+  using ProgressHandler = std::function<void(std::int64_t done, std::int64_t total)>;
+
+  explicit QtOperator(QWidget* parent = nullptr) : parent_(parent) {}
+
+  // The window the boxes and the dialog belong to.
+  void set_parent(QWidget* parent) { parent_ = parent; }
+  void set_progress_handler(ProgressHandler handler) { progress_ = std::move(handler); }
+
+  void show_message(const std::string& text, MessageIcon icon, const std::string& title) override;
+  bool ask_yes_no(const std::string& text) override;
+  std::optional<std::string> choose_file(const std::string& title, const std::string& initial_dir) override;
+  void show_progress(std::int64_t done, std::int64_t total) override;
+  void pump_events() override;
+  std::string start_program(const std::string& path, const std::vector<std::string>& args) override;
+  std::string open_document(const std::string& path) override;
+
+ private:
+  QPointer<QWidget> parent_;
+  ProgressHandler progress_;
+};
+
+// Message texts break lines with CR LF (or a lone CR); the screen wants LF.
+QString screen_text(const std::string& text);
+
+}  // namespace kiv::shell

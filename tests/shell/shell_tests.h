@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QObject>
+
+// The window program's tests; main.cpp runs both classes.
+class ShellTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void splits_the_context();
+  void joins_the_arguments_qt_left();
+  void message_boxes();
+  void file_dialog_cancel();
+  void start_program_and_progress();
+  void ends_at_once_without_a_command_line();
+};
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void root_caption_and_paths();
+  void work_folder_at_load();
+  void restores_the_remembered_source();
+  void controls_and_captions();
+  void arrangement();
+  void hot_keys_and_buttons();
+  void file_dialog();
+  void clear_all_selects_the_floppy_only();
+  void running_locks_the_controls();
+};
