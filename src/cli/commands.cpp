@@ -8,6 +8,7 @@ const std::vector<Command>& commands() {
       {"check", &run_check},
       {"post", &run_post},
       {"demo", &run_demo},
+      {"compact", &run_compact},
   };
   return kCommands;
 }

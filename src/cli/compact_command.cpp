@@ -1,0 +1,42 @@
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/options.h"
+#include "cli/stream_operator.h"
+#include "store/compaction.h"
+
+namespace kiv::cli {
+
+namespace {
+
+std::uintmax_t size_of(const std::string& path) {
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  return ec ? 0 : size;
+}
+
+}  // namespace
+
+int run_compact(const Args& args) {
+  const Options options = parse_options(args);
+  if (!options.error.empty() || !options.positional.empty() || options.json) {
+    std::fprintf(stderr, "kiv2700 compact: %s\nusage: kiv2700 compact [--root DIR]\n",
+                 options.error.empty() ? "takes no file and no --json" : options.error.c_str());
+    return 2;
+  }
+  const SuitePaths paths = suite_paths(options);
+  if (paths.root.empty()) {
+    std::fputs("kiv2700 compact: no suite folder (use --root DIR or KIV_ROOT)\n", stderr);
+    return 2;
+  }
+  const std::uintmax_t before = size_of(paths.db_path());
+  StreamOperator op;
+  if (store::compress_mdb(paths, op)) return 2;  // the operator has shown the message
+  std::printf("%s: %ju -> %ju bytes\n", paths.db_path().c_str(), before, size_of(paths.db_path()));
+  return 0;
+}
+
+}  // namespace kiv::cli

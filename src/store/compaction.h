@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+
+#include "core/error.h"
+#include "core/operator.h"
+#include "core/paths.h"
+
+namespace kiv::store {
+
+// Names beside the database that a compaction by the suite's earlier programs
+// may have left behind when it was interrupted.
+inline constexpr const char* kCompactedCopyName = "kiv2700tmp.mdb";
+inline constexpr const char* kBackupCopyName = "KIV1.mdb";
+
+// Compacts the suite's database on the way out. The database is opened with
+// the suite's password first; only a database that opens (and, when leftovers
+// lie beside it, reads whole) lets the leftovers go, since one of them may be
+// the only good copy. The compaction itself is SQLite's VACUUM on the file in
+// place: it either completes or leaves the file as it was, and another
+// program that has the file open keeps writing to the same file.
+//
+// A failure is shown once as the standard error message and returned, so
+// the exit can go on. `busy_wait_ms` overrides how long another program's
+// write may hold us up (the connection's usual wait when not given).
+std::optional<Error> compress_mdb(const SuitePaths& paths, Operator& op,
+                                  std::optional<int> busy_wait_ms = std::nullopt);
+
+}  // namespace kiv::store
