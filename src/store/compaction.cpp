@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -11,7 +12,6 @@
 #include "store/connection.h"
 #include "store/db_error.h"
 #include "store/statement.h"
-#include "store/transaction.h"
 
 namespace kiv::store {
 
@@ -26,6 +26,32 @@ std::vector<std::string> leftovers_of(const SuitePaths& paths) {
   }
   return found;
 }
+
+// BEGIN EXCLUSIVE ... COMMIT, rolled back by the destructor unless committed.
+// Exclusive, so that no other program is reading or writing while leftovers
+// are judged and deleted.
+class ExclusiveHold {
+ public:
+  explicit ExclusiveHold(Connection& db) : db_(db) { db_.execute("BEGIN EXCLUSIVE"); }
+  ExclusiveHold(const ExclusiveHold&) = delete;
+  ExclusiveHold& operator=(const ExclusiveHold&) = delete;
+  ~ExclusiveHold() {
+    if (!open_) return;
+    try {
+      db_.execute("ROLLBACK");
+    } catch (const DbError&) {
+      // Closing the connection ends the transaction anyway.
+    }
+  }
+  void commit() {
+    db_.execute("COMMIT");
+    open_ = false;
+  }
+
+ private:
+  Connection& db_;
+  bool open_ = true;
+};
 
 bool is_busy(const Error& error) {
   const auto code = error.number & 0xff;
@@ -45,6 +71,7 @@ void prove_whole(Connection& db, const std::string& path) {
     verdict = e.error().description;
   }
   if (verdict != "ok") {
+    std::replace(verdict.begin(), verdict.end(), '\n', ' ');  // one line in the message box
     throw DbError(Error{kErrGeneralFailure, "資料庫已損壞 " + path + ": " + verdict, true});
   }
 }
@@ -62,10 +89,9 @@ std::optional<Error> compact(const SuitePaths& paths, Operator& op, std::optiona
 
     const std::vector<std::string> leftovers = leftovers_of(paths);
     if (!leftovers.empty()) {
-      // Holding the write lock while checking and deleting: a database that
-      // another program is writing makes us stop here, before a leftover is
-      // gone, rather than at the VACUUM after it.
-      Transaction hold(db);
+      // A database that another program is using stops us here, before a
+      // leftover is gone, rather than at the VACUUM after it.
+      ExclusiveHold hold(db);
       prove_whole(db, paths.db_path());
       for (const std::string& path : leftovers) {
         if (auto error = remove_leftover(path)) return error;
