@@ -181,7 +181,8 @@ class PostingPass {
 
 }  // namespace
 
-RunResult read_data(const RunRequest& request, Operator& op, LineOperations* operations) {
+RunResult read_data(const RunRequest& request, Operator& op, LineOperations* operations,
+                    const CountersReady& on_counters) {
   LineOperations default_operations;
   LineOperations& ops = operations != nullptr ? *operations : default_operations;
   RunResult result;
@@ -238,6 +239,7 @@ RunResult read_data(const RunRequest& request, Operator& op, LineOperations* ope
   }
   result.counters_ready = true;
   result.outcome = RunOutcome::completed;
+  if (on_counters) on_counters(result);
   if (result.errors > 0 && result.log_path) {
     if (op.ask_yes_no(question_text(result.errors, *result.log_path))) {
       const std::string failure = op.open_document(*result.log_path);
@@ -252,7 +254,8 @@ RunResult read_data(const RunRequest& request, Operator& op, LineOperations* ope
   return result;
 }
 
-RunResult confirm_run(const RunRequest& request, Operator& op, LineOperations* operations) {
+RunResult confirm_run(const RunRequest& request, Operator& op, LineOperations* operations,
+                      const CountersReady& on_counters) {
   if (auto error = source::ensure_folder(request.paths.work_dir())) {
     report_error(op, *error);
     RunResult result;
@@ -260,7 +263,7 @@ RunResult confirm_run(const RunRequest& request, Operator& op, LineOperations* o
     return result;
   }
   if (request.floppy_selected && !source::copy_file(request.paths, op)) return RunResult{};
-  return read_data(request, op, operations);
+  return read_data(request, op, operations, on_counters);
 }
 
 }  // namespace kiv::import

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,11 @@ struct RunRequest {
   std::string path_text;         // txt_path
   int busy_timeout_ms = 5000;    // how long a statement waits for another program
 };
+
+struct RunResult;
+// Told the counters of a completed run as soon as they are known, before the
+// question about the error log, so the window shows them while it asks.
+using CountersReady = std::function<void(const RunResult&)>;
 
 enum class RunOutcome {
   completed,  // the posting pass reached the end; counters are valid
@@ -48,11 +54,13 @@ struct RunResult {
 // staging copy when the floppy is chosen, then read_data. The window clears
 // and fills its labels, disables and enables its controls and selects the
 // floppy again afterwards.
-RunResult confirm_run(const RunRequest& request, Operator& op, LineOperations* operations = nullptr);
+RunResult confirm_run(const RunRequest& request, Operator& op, LineOperations* operations = nullptr,
+                      const CountersReady& on_counters = {});
 
 // The import run: validation pass, then the posting pass over one connection,
 // each detail line posted whole or not at all.
-RunResult read_data(const RunRequest& request, Operator& op, LineOperations* operations = nullptr);
+RunResult read_data(const RunRequest& request, Operator& op, LineOperations* operations = nullptr,
+                    const CountersReady& on_counters = {});
 
 // Log texts of the lines the run could not post.
 namespace log_text {

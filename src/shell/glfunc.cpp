@@ -1,5 +1,9 @@
 #include "shell/glfunc.h"
 
+#include <QEventLoop>
+#include <QTimer>
+#include <chrono>
+
 namespace kiv::shell {
 
 std::string command_line_text(const QStringList& arguments) {
@@ -27,6 +31,12 @@ bool parse_command_line(const std::string& command_line, Context& context) {
   }
   context = std::move(parsed);
   return true;
+}
+
+void wait_seconds(int seconds) {
+  QEventLoop loop;
+  QTimer::singleShot(std::chrono::seconds(seconds), &loop, &QEventLoop::quit);
+  loop.exec();
 }
 
 }  // namespace kiv::shell

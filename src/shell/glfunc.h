@@ -22,4 +22,9 @@ std::string command_line_text(const QStringList& arguments);
 // after a third "/" is dropped.
 bool parse_command_line(const std::string& command_line, Context& context);
 
+// Lets the window system work for `seconds` seconds, then returns: the
+// window stays responsive, no core is kept busy, and midnight does not
+// stretch the wait.
+void wait_seconds(int seconds);
+
 }  // namespace kiv::shell

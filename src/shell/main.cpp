@@ -5,6 +5,7 @@
 #include "core/paths.h"
 #include "shell/glfunc.h"
 #include "shell/main_window.h"
+#include "shell/program.h"
 #include "shell/qt_operator.h"
 #include "shell/screen_font.h"
 
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
   kiv::shell::KIV2700F1 window(paths, op);
   op.set_parent(&window);
   op.set_progress_handler([&window](std::int64_t done, std::int64_t total) { window.show_progress(done, total); });
+  kiv::shell::Program program(window, op, context);
   window.show();
   return app.exec();
 }

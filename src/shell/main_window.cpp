@@ -1,6 +1,7 @@
 #include "shell/main_window.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,6 +89,7 @@ void KIV2700F1::clear_counters() {
 }
 
 void KIV2700F1::show_progress(std::int64_t done, std::int64_t total) {
+  L_cnt_->setText(total > 0 ? text_of(std::to_string(done) + " / " + std::to_string(total)) : QString());
   if (total <= 0) {
     progress_bar_->reset();
     progress_bar_->hide();
@@ -153,6 +155,14 @@ bool KIV2700F1::eventFilter(QObject* watched, QEvent* event) {
     if (Form_KeyDown(key->key(), shift_state_of(key->modifiers()))) return true;
   }
   return QWidget::eventFilter(watched, event);
+}
+
+void KIV2700F1::closeEvent(QCloseEvent* event) {
+  if (close_guard_ && !close_guard_()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
 }
 
 }  // namespace kiv::shell

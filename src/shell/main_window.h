@@ -9,6 +9,7 @@
 #include "core/paths.h"
 
 class QButtonGroup;
+class QCloseEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -51,7 +52,7 @@ class KIV2700F1 : public QWidget {
   void set_failed_count_text(const std::string& text);
   void set_progress_text(const std::string& text);
   void clear_counters();
-  // The bar beside L_cnt; (0, 0) hides it.
+  // Progress of a run in L_cnt ("i / n") and the bar beside it; (0, 0) clears both.
   void show_progress(std::int64_t done, std::int64_t total);
 
   // While a run is in progress the operator can neither start another, nor
@@ -63,6 +64,8 @@ class KIV2700F1 : public QWidget {
   // What the two buttons (and Alt+S, Alt+E) do; nothing until set.
   void set_confirm_action(std::function<void()> action) { confirm_action_ = std::move(action); }
   void set_exit_action(std::function<void()> action) { exit_action_ = std::move(action); }
+  // Asked before the window closes from its title bar; false keeps it open.
+  void set_close_guard(std::function<bool()> guard) { close_guard_ = std::move(guard); }
 
   // Back to the floppy as the source; nothing else changes.
   void clear_all();
@@ -79,6 +82,7 @@ class KIV2700F1 : public QWidget {
  protected:
   // Sees every key meant for this window before the focused control does.
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void build_controls();
@@ -90,6 +94,7 @@ class KIV2700F1 : public QWidget {
   bool running_ = false;
   std::function<void()> confirm_action_;
   std::function<void()> exit_action_;
+  std::function<bool()> close_guard_;
 
   QGroupBox* fra_00_ = nullptr;
   QLabel* lbl_00_ = nullptr;

@@ -27,3 +27,12 @@ class MainWindowTest : public QObject {
   void clear_all_selects_the_floppy_only();
   void running_locks_the_controls();
 };
+
+class ProgramTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void confirm_runs_the_import_and_fills_the_counters();
+  void floppy_without_file_stops_before_the_run();
+  void exit_hands_back_to_the_menu_with_the_context();
+  void missing_menu_keeps_the_window_but_closing_still_ends();
+};
