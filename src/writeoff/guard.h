@@ -20,10 +20,15 @@ OpResult guarded(Session& session, Body&& body) {
   }
 }
 
+// How a lookup shows a failure of the line's values: most with the standard
+// message; the two that decide the log text with a plain box holding the
+// error text alone.
+enum class Report { standard, plain };
+
 // The same for lookups, which also give a value: the value reached before the
 // failure is kept, as the caller may need to tell "found, then failed" apart.
 template <class Body>
-LookupResult guarded_lookup(Session& session, Body&& body) {
+LookupResult guarded_lookup(Session& session, Body&& body, Report report = Report::standard) {
   LookupResult result;
   try {
     body(result.value);
@@ -32,7 +37,11 @@ LookupResult guarded_lookup(Session& session, Body&& body) {
     if (e.error().environmental) {
       result.status = OpStatus::env_failed;
     } else {
-      report_error(session.op, e.error());
+      if (report == Report::plain) {
+        session.op.show_message(e.error().description, MessageIcon::none, kAppTitle);
+      } else {
+        report_error(session.op, e.error());
+      }
       result.status = OpStatus::line_failed;
     }
   }

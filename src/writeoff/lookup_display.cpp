@@ -5,32 +5,12 @@
 #include "store/db_error.h"
 #include "store/statement.h"
 #include "store/values.h"
+#include "writeoff/guard.h"
 #include "writeoff/lookups.h"
 
 namespace kiv::writeoff {
 
 namespace {
-
-// These two report a failure of the line's values in a plain box holding the
-// error text alone (no prefix, no number): the import run then logs the line
-// with its own reason. The value stays 0 because both set -1 only after all
-// reading. A failure of the machine is handed up unreported.
-template <class Body>
-LookupResult plain_guarded_lookup(Session& session, Body&& body) {
-  LookupResult result;
-  try {
-    body(result.value);
-  } catch (const store::DbError& e) {
-    result.error = e.error();
-    if (e.error().environmental) {
-      result.status = OpStatus::env_failed;
-    } else {
-      session.op.show_message(e.error().description, MessageIcon::none, kAppTitle);
-      result.status = OpStatus::line_failed;
-    }
-  }
-  return result;
-}
 
 // The outer join keeps records whose group is not (or no longer) listed.
 constexpr const char* kPaymentByStudentSql =
@@ -53,49 +33,55 @@ constexpr const char* kStudentSql = "select grade,clsid,seatno from KIV7_student
 LookupResult select_KIV8_Payment(Session& session, LineContext& ctx, const std::string& S_STDID,
                                  const std::string& S_GrpID, const std::string& S_trantay) {
   ctx.pay_state.clear();
-  return plain_guarded_lookup(session, [&](std::int16_t& value) {
-    const bool combined = ctx.combined();
-    store::Statement st(session.db, combined ? kPaymentByPayerSql : kPaymentByStudentSql);
-    if (combined) {
-      st.bind(1, ctx.payer_id).bind(4, ctx.acct7());
-    } else {
-      st.bind(1, S_STDID);
-    }
-    st.bind(2, numeric_value(S_GrpID)).bind(3, store::stored_date(S_trantay));
-    const bool has_row = st.step();
-    ctx.pay_way.clear();
-    if (!has_row) return;
+  return guarded_lookup(
+      session,
+      [&](std::int16_t& value) {
+        const bool combined = ctx.combined();
+        store::Statement st(session.db, combined ? kPaymentByPayerSql : kPaymentByStudentSql);
+        if (combined) {
+          st.bind(1, ctx.payer_id).bind(4, ctx.acct7());
+        } else {
+          st.bind(1, S_STDID);
+        }
+        st.bind(2, numeric_value(S_GrpID)).bind(3, store::stored_date(S_trantay));
+        const bool has_row = st.step();
+        ctx.pay_way.clear();
+        if (!has_row) return;
 
-    if (!combined) {
-      ctx.pay_state = trim(st.text(kPayRecord)) == "1" ? "1" : "0";
-      ctx.pay_way = trim(st.text(kPayway));
-    } else {
-      // Written off when any of the payer's records is; the channel is the
-      // last one named.
-      ctx.pay_state = "0";
-      do {
-        if (trim(st.text(kPayRecord)) == "1") ctx.pay_state = "1";
-        std::string way = trim(st.text(kPayway));
-        if (!way.empty()) ctx.pay_way = std::move(way);
-      } while (st.step());
-    }
-    value = kTrue;
-  });
+        if (!combined) {
+          ctx.pay_state = trim(st.text(kPayRecord)) == "1" ? "1" : "0";
+          ctx.pay_way = trim(st.text(kPayway));
+        } else {
+          // Written off when any of the payer's records is; the channel is the
+          // last one named.
+          ctx.pay_state = "0";
+          do {
+            if (trim(st.text(kPayRecord)) == "1") ctx.pay_state = "1";
+            std::string way = trim(st.text(kPayway));
+            if (!way.empty()) ctx.pay_way = std::move(way);
+          } while (st.step());
+        }
+        value = kTrue;
+      },
+      Report::plain);
 }
 
 LookupResult select_KIV7_student(Session& session, LineContext& ctx, const std::string& S_STDID) {
-  return plain_guarded_lookup(session, [&](std::int16_t& value) {
-    store::Statement st(session.db, kStudentSql);
-    st.bind(1, S_STDID);
-    const bool has_row = st.step();
-    ctx.stu_label.clear();
-    // Without a grade the student has no class to name: no label at all.
-    if (has_row) {
-      const std::string grade = trim(st.text(0));
-      if (!grade.empty()) ctx.stu_label = grade + "年" + trim(st.text(1)) + "班" + trim(st.text(2)) + "號";
-    }
-    value = kTrue;
-  });
+  return guarded_lookup(
+      session,
+      [&](std::int16_t& value) {
+        store::Statement st(session.db, kStudentSql);
+        st.bind(1, S_STDID);
+        const bool has_row = st.step();
+        ctx.stu_label.clear();
+        // Without a grade the student has no class to name: no label at all.
+        if (has_row) {
+          const std::string grade = trim(st.text(0));
+          if (!grade.empty()) ctx.stu_label = grade + "年" + trim(st.text(1)) + "班" + trim(st.text(2)) + "號";
+        }
+        value = kTrue;
+      },
+      Report::plain);
 }
 
 }  // namespace kiv::writeoff
