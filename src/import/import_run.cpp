@@ -104,7 +104,15 @@ class PostingPass {
       store::Savepoint line(db_, "kiv_line");
       writeoff::Session session{db_, deferred_};
       verdict = dispatch_line(session, ctx_, detail, operations_);
-      if (verdict.end == LineEnd::logged || verdict.end == LineEnd::environment) {
+      if (verdict.end == LineEnd::environment) {
+        // After an I/O error, a full disk or a damaged page SQLite has rolled
+        // the whole transaction back and the savepoint is gone with it: the
+        // failure to report is the line's, not that of undoing it.
+        try {
+          line.rollback();
+        } catch (const store::DbError&) {
+        }
+      } else if (verdict.end == LineEnd::logged) {
         line.rollback();
       } else {
         line.release();
@@ -159,11 +167,14 @@ class PostingPass {
   // Ends the run on an error: what was posted before is kept, the message
   // is shown once.
   bool fail(const Error& error) {
-    const auto commit_failure = commit();
+    // The first failure is the cause to report. A commit failing after it
+    // (SQLite may have rolled the batch back already) leaves its lines
+    // uncounted, which is all the operator needs to know of it.
+    (void)commit();
     deferred_.release();
     (void)log_.close();
     if (log_.created()) result_.log_path = log_.path();
-    report_error(op_, commit_failure ? *commit_failure : error);
+    report_error(op_, error);
     return false;
   }
 
