@@ -74,7 +74,7 @@ ChildEnd run_child(const ChildSpec& spec) {
   } else if (spec.watch_memory) {
     while (waitpid(pid, &status, WNOHANG) == 0) {
       end.peak_rss_kib = std::max(end.peak_rss_kib, high_water_kib(pid));
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   } else {
     waitpid(pid, &status, 0);
