@@ -22,7 +22,9 @@ using std::chrono::microseconds;
 // line, while a batch is being committed and synced.
 constexpr int kKills = 10;
 
-std::string post_file(const std::string& root) { return SuitePaths{root}.staging_file(); }
+std::string post_file(const std::string& root) {
+  return SuitePaths{root}.staging_file();
+}
 
 ChildEnd post(const std::string& root, const std::string& scratch, std::optional<microseconds> kill_after = {}) {
   return run_child({{"post", "--root", root, "--json", post_file(root)}, scratch, kill_after, {}, false});
@@ -51,8 +53,11 @@ TEST(CrashSafety, RunKilledAtRandomMomentsLeavesTheDatabaseOfACleanRunStoppedAft
   std::vector<double> delays;
   std::vector<bool> killed;
   for (int seed = 1; seed <= kKills; ++seed) {
+    // One kill in each tenth of the run, at a seeded random point in it, so
+    // that the kills cover the start-up, the posting and the exit alike.
     std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
-    const double delay = std::uniform_real_distribution<double>(0.1, 0.95)(random) * run_seconds;
+    const double within = std::uniform_real_distribution<double>(0.0, 1.0)(random);
+    const double delay = (seed - 1 + within) / kKills * run_seconds;
     const std::string root = scratch.root() + "/kill" + std::to_string(seed);
     copy_suite(pristine, root);
     const ChildEnd end = post(root, scratch.root(), microseconds(static_cast<std::int64_t>(delay * 1e6)));
@@ -121,8 +126,9 @@ TEST(CrashSafety, PostingTheSameFileAgainAfterAKillPostsTheRestAndLogsThePostedL
     ASSERT_EQ(integrity_check(db), "ok");
     k = query_int(db, "SELECT count(*) FROM KIV8_Payment WHERE pay_record='1'");
     // Each line is whole: a record written off is written off completely.
-    EXPECT_EQ(query_int(db, "SELECT count(*) FROM KIV8_Payment WHERE paystas<>0 AND payway='1' AND "
-                            "payday='2004-10-15' AND pay_record='1'"),
+    EXPECT_EQ(query_int(db,
+                        "SELECT count(*) FROM KIV8_Payment WHERE paystas<>0 AND payway='1' AND "
+                        "payday='2004-10-15' AND pay_record='1'"),
               k);
     EXPECT_EQ(query_int(db, "SELECT count(*) FROM KIV8_Payment WHERE paystas<>0 OR payday IS NOT NULL"), k);
     // Lines are posted in file order: the first k students and no others.
