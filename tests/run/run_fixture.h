@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,20 +15,48 @@
 
 namespace kiv::testing {
 
-// A suite with a school and a collection file to run on. The lines of the
-// file are built from fields; the trailer is made to agree unless told.
+// An operator whose boxes and questions note whether the run still holds its
+// write lock: none may wait on the operator while other programs are locked out.
+class LockCheckingOperator : public RecordingOperator {
+ public:
+  explicit LockCheckingOperator(const TempSuite& suite) : suite_(suite) {}
+  void show_message(const std::string& text, MessageIcon icon, const std::string& title) override {
+    check(text);
+    RecordingOperator::show_message(text, icon, title);
+  }
+  bool ask_yes_no(const std::string& text) override {
+    check(text);
+    return RecordingOperator::ask_yes_no(text);
+  }
+  bool expect_free = true;  // false while a test holds the database itself
+
+ private:
+  void check(const std::string& text) {
+    if (!std::filesystem::exists(suite_.paths().db_path())) return;
+    auto other = suite_.open();
+    other.set_busy_timeout_ms(0);
+    try {
+      other.execute("BEGIN IMMEDIATE; COMMIT;");
+    } catch (const std::exception&) {
+      EXPECT_FALSE(expect_free) << "shown while the database was locked: " << text;
+    }
+  }
+  const TempSuite& suite_;
+};
+
+// A suite with a school, and a collection file built from detail fields with
+// a trailer that agrees with them.
 struct RunFixture {
   TempSuite suite;
-  RecordingOperator op;
+  LockCheckingOperator op{suite};
   std::vector<std::string> lines;
 
   void seed(const std::string& sql) const { suite.exec(sql); }
 
   // A student with one unpaid payment record on 2004-10-15, group 1.
-  void student_with_record(const std::string& id, const std::string& payamt, const std::string& fee = "0",
-                           const std::string& grade = "3") const {
-    seed("INSERT INTO KIV7_Student (stdid, delmark, grade, clsid, seatno) VALUES ('" + id + "', 0, '" + grade +
-         "', '2', '15');"
+  void student_with_record(const std::string& id, const std::string& payamt, const std::string& fee = "0") const {
+    seed("INSERT INTO KIV7_Student (stdid, delmark, grade, clsid, seatno) VALUES ('" + id +
+         "', 0, '3', '2', '15');"
          "INSERT INTO KIV8_Payment (stdid, tranday, grpid, acctid, offno, payamt, fee) VALUES ('" +
          id + "', '2004-10-15', 1, 'P" + id + "', 'OF000" + id + "', " + payamt + ", " + fee + ");");
   }
@@ -36,55 +66,47 @@ struct RunFixture {
     lines.push_back(import::format_detail({"0931015", acct, payer_id, amount, comb, stdid, "01", fail}));
   }
 
-  Cents credited() const {
-    Cents sum = 0;
-    for (const auto& l : lines) {
-      if (l[0] == '1' && l.substr(78, 2) == "  ") sum += std::stoll(l.substr(43, 9)) * 100 + std::stoll(l.substr(52, 2));
-    }
-    return sum;
-  }
-
   std::string write(bool with_trailer = true) {
     std::string content;
     std::int64_t count = 0;
+    Cents credited = 0;
     for (const auto& l : lines) {
       content += l + "\r\n";
-      if (l[0] == '1') ++count;
+      ++count;
+      if (l.substr(78, 2) == "  ") credited += std::stoll(l.substr(43, 11));
     }
-    if (with_trailer) content += import::format_trailer(count, credited() + 999, count, credited()) + "\r\n";
+    if (with_trailer) content += import::format_trailer(count, credited + 999, count, credited) + "\r\n";
     return suite.write_file("in/post1003.dat", content);
   }
 
-  import::RunResult run(import::LineOperations* ops = nullptr, bool with_trailer = true) {
-    const std::string path = write(with_trailer);
-    return import::confirm_run({suite.paths(), false, path}, op, ops);
-  }
+  import::RunResult run(import::LineOperations* ops = nullptr,
+                        bool with_trailer = true){const std::string path = write(with_trailer);
+  return import::confirm_run({suite.paths(), false, path}, op, ops);
+}
 
-  std::string query(const std::string& sql) const {
-    auto db = suite.open();
-    return query_text(db, sql);
-  }
+std::string
+query(const std::string& sql) const {
+  auto db = suite.open();
+  return query_text(db, sql);
+}
 
-  std::vector<std::string> log_lines(const import::RunResult& r) const {
-    std::vector<std::string> out;
-    if (!r.log_path) return out;
-    std::ifstream in(*r.log_path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    const std::string text = all.str();
-    std::size_t start = 0;
-    for (std::size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2) {
-      out.push_back(text.substr(start, pos - start));
-    }
-    EXPECT_EQ(start, text.size()) << "every log line ends in CR LF";
-    return out;
+std::vector<std::string> log_lines(const import::RunResult& r) const {
+  std::vector<std::string> out;
+  if (!r.log_path) return out;
+  std::stringstream all;
+  all << std::ifstream(*r.log_path, std::ios::binary).rdbuf();
+  const std::string text = all.str();
+  std::size_t start = 0;
+  for (std::size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2) {
+    out.push_back(text.substr(start, pos - start));
   }
+  EXPECT_EQ(start, text.size()) << "every log line ends in CR LF";
+  return out;
+}
 
-  std::vector<std::string> message_texts() const {
-    std::vector<std::string> out;
-    for (const auto& m : op.messages) out.push_back(m.text);
-    return out;
-  }
-};
+std::ptrdiff_t files_in_work_dir() const {
+  return std::distance(std::filesystem::directory_iterator(suite.paths().work_dir()), {});
+}
+};  // namespace kiv::testing
 
 }  // namespace kiv::testing

@@ -1,48 +1,47 @@
 #include "shell/glfunc.h"
 
+#include <QProcess>
 #include <QTest>
 
 #include "shell_tests.h"
 
 using kiv::shell::Context;
-using kiv::shell::parse_command_line;
 
-namespace {
-
-Context parsed(const std::string& line) {
-  Context context{"old1", "old2", "old3"};
-  if (!parse_command_line(line, context)) qFatal("parse failed for %s", line.c_str());
-  return context;
-}
-
-void expect(const std::string& line, const char* a1, const char* a2, const char* a3) {
-  const Context c = parsed(line);
-  QCOMPARE(QString::fromStdString(c.ctx_arg1), QString::fromUtf8(a1));
-  QCOMPARE(QString::fromStdString(c.ctx_arg2), QString::fromUtf8(a2));
-  QCOMPARE(QString::fromStdString(c.ctx_arg3), QString::fromUtf8(a3));
-}
-
-}  // namespace
-
-void ShellTest::splits_the_context() {
-  expect("u1/p2/x3", "u1", "p2", "x3");
-  expect("a/b/c/d", "a", "b", "c");
-  expect("/b/c", "", "b", "c");
-  expect("a", "a", "", "");
-  expect("a/b", "a", "b", "");
-  expect("a//", "a", "", "");
-  expect(" a / b / c ", " a ", " b ", " c ");  // blanks are kept
-  expect("教務/王 小明/x", "教務", "王 小明", "x");
-
+void ShellTest::splits_the_command_line() {
+  const char* cases[][4] = {
+      {"u1/p2/x3", "u1", "p2", "x3"},
+      {"a/b/c/d", "a", "b", "c"},
+      {"/b/c", "", "b", "c"},
+      {"a", "a", "", ""},
+      {"a/b", "a", "b", ""},
+      {" a / b / c ", " a ", " b ", " c "},
+      {"教務/王 小明/x", "教務", "王 小明", "x"},
+  };
+  for (const auto& c : cases) {
+    Context context{"old1", "old2", "old3"};
+    QVERIFY2(kiv::shell::parse_command_line(c[0], context), c[0]);
+    QCOMPARE(QString::fromStdString(context.ctx_arg1 + "|" + context.ctx_arg2 + "|" + context.ctx_arg3),
+             QString::fromUtf8(std::string(c[1]) + "|" + c[2] + "|" + c[3]));
+  }
   Context untouched{"k1", "k2", "k3"};
-  QVERIFY(!parse_command_line("", untouched));
-  QCOMPARE(untouched.ctx_arg1, std::string("k1"));
-  QCOMPARE(untouched.ctx_arg3, std::string("k3"));
+  QVERIFY(!kiv::shell::parse_command_line("", untouched));
+  QCOMPARE(untouched.ctx_arg1 + untouched.ctx_arg3, std::string("k1k3"));
+  QCOMPARE(kiv::shell::command_line_text({"/x/exe/Kiv2700P1", "a/b", "c/d"}), std::string("a/b c/d"));
 }
 
-void ShellTest::joins_the_arguments_qt_left() {
-  using kiv::shell::command_line_text;
-  QCOMPARE(command_line_text({"/x/exe/Kiv2700P1"}), std::string());
-  QCOMPARE(command_line_text({"/x/exe/Kiv2700P1", "a/b/c"}), std::string("a/b/c"));
-  QCOMPARE(command_line_text({"/x/exe/Kiv2700P1", "a/b", "c/d"}), std::string("a/b c/d"));
+void ShellTest::ends_at_once_without_a_command_line() {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  env.insert(QStringLiteral("KIV_ROOT"), QStringLiteral("/nonexistent-kiv-root"));
+  // Qt's own arguments leave an empty command line too.
+  for (const QStringList& args : {QStringList{}, QStringList{"-platform", "offscreen"}}) {
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(KIV_SHELL_EXE), args);
+    const bool finished = program.waitForFinished(10000);
+    if (!finished) program.kill();
+    QVERIFY2(finished, "the program kept running without a command line");
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+  }
 }

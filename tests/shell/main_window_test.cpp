@@ -1,6 +1,5 @@
 #include "shell/main_window.h"
 
-#include <QApplication>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -26,14 +25,21 @@ QString q(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-template <class Control>
+template <class Control = QWidget>
 Control* control(KIV2700F1& window, const char* name) {
   auto* found = window.findChild<Control*>(QString::fromLatin1(name));
   if (found == nullptr) qFatal("no control %s", name);
   return found;
 }
 
-// Counts the presses of S and E that get past the window to a control.
+QString caption(QObject* object) {
+  if (auto* label = qobject_cast<QLabel*>(object)) return label->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(object)) return button->text();
+  if (auto* box = qobject_cast<QGroupBox*>(object)) return box->title();
+  return QStringLiteral("<no caption>");
+}
+
+// Counts the presses of S and E (not of the modifiers) that get past the window to a control.
 class KeyCounter : public QObject {
  public:
   int presses = 0;
@@ -48,44 +54,42 @@ class KeyCounter : public QObject {
   }
 };
 
-QString caption(QObject* object) {
-  if (auto* label = qobject_cast<QLabel*>(object)) return label->text();
-  if (auto* button = qobject_cast<QAbstractButton*>(object)) return button->text();
-  if (auto* box = qobject_cast<QGroupBox*>(object)) return box->title();
-  return QStringLiteral("<no caption>");
-}
-
 }  // namespace
 
-void MainWindowTest::root_caption_and_paths() {
+void ShellTest::load_root_caption_work_folder_and_source() {
   TempSuite scratch(false);
   const std::string root = kiv::root_from_executable_dir(scratch.root() + "/SUITE/exe");
   QCOMPARE(q(root), q(scratch.root() + "/SUITE"));
   fs::create_directories(root + "/mdb");
+  {
+    RecordingOperator op;
+    KIV2700F1 window(kiv::SuitePaths{root}, op);
+    QCOMPARE(window.windowTitle(), q("郵政Tavenor(" + root + ")"));
+    QCOMPARE(q(window.db_path()), q(root + "/mdb/KIV.mdb"));
+    // No database: the default source stays, and no database is made in its place.
+    QCOMPARE(q(window.path_text()), q(root + "/medi/"));
+    QCOMPARE(q(window.dialog_dir()), q(root + "/medi/"));
+    QCOMPARE(op.messages.size(), std::size_t{1});
+    QVERIFY(op.messages[0].text.ends_with("(-2147467259)"));
+    QVERIFY(!fs::exists(root + "/mdb/KIV.mdb"));
+  }
 
-  RecordingOperator op;
-  KIV2700F1 window(kiv::SuitePaths{root}, op);
-  QCOMPARE(window.windowTitle(), q("郵政Tavenor(" + root + ")"));
-  QCOMPARE(q(window.root_path()), q(root));
-  QCOMPARE(q(window.db_path()), q(root + "/mdb/KIV.mdb"));
-  // No database here: the remembered source cannot be read, the default stays.
-  QCOMPARE(q(window.path_text()), q(root + "/medi/"));
-  QCOMPARE(q(window.dialog_dir()), q(root + "/medi/"));
-  QCOMPARE(op.messages.size(), std::size_t{1});
-  QVERIFY(op.messages[0].text.ends_with("(-2147467259)"));
-  QVERIFY(!fs::exists(root + "/mdb/KIV.mdb"));
-}
-
-void MainWindowTest::work_folder_at_load() {
   TempSuite suite;
+  const std::string dir = suite.root() + "/data/";
+  fs::create_directories(dir);
+  suite.exec("INSERT INTO KIV2_School (tranidrive, tranidir) VALUES ('', '" + dir + "')");
   fs::remove_all(suite.paths().work_dir());
   {
     RecordingOperator op;
     KIV2700F1 window(suite.paths(), op);
     QVERIFY(fs::is_directory(suite.paths().work_dir()));
+    QCOMPARE(q(window.path_text()), QStringLiteral("/"));
+    QCOMPARE(q(window.dialog_dir()), q(dir));
+    QVERIFY(window.floppy_selected());
     QVERIFY(op.messages.empty());
   }
-  // Cannot be made: reported, and the window still loads.
+
+  // A work folder that cannot be made is reported, and the window still loads.
   fs::remove_all(suite.paths().work_dir());
   suite.write_file("medi", "a file where the folder belongs");
   RecordingOperator op;
@@ -93,26 +97,12 @@ void MainWindowTest::work_folder_at_load() {
   QVERIFY(!op.messages.empty());
   QVERIFY(op.messages[0].text.starts_with("錯誤:"));
   QCOMPARE(op.messages[0].icon, kiv::MessageIcon::critical);
-  QCOMPARE(q(window.path_text()), q(suite.root() + "/medi/"));
 }
 
-void MainWindowTest::restores_the_remembered_source() {
-  TempSuite suite;
-  const std::string dir = suite.root() + "/data/";
-  fs::create_directories(dir);
-  suite.exec("INSERT INTO KIV2_School (tranidrive, tranidir) VALUES ('', '" + dir + "')");
-  RecordingOperator op;
-  KIV2700F1 window(suite.paths(), op);
-  QCOMPARE(q(window.path_text()), QStringLiteral("/"));
-  QCOMPARE(q(window.dialog_dir()), q(dir));
-  QVERIFY(window.floppy_selected());
-}
-
-void MainWindowTest::controls_and_captions() {
+void ShellTest::controls_captions_and_arrangement() {
   TempSuite suite;
   RecordingOperator op;
   KIV2700F1 window(suite.paths(), op);
-
   // clang-format off
   const std::pair<const char*, const char*> captions[] = {
       {"fra_00", "程式代號 KIV 2700"}, {"lbl_00", "程式名稱"}, {"lbl_01", "轉帳銷帳檔案讀入"},
@@ -121,170 +111,130 @@ void MainWindowTest::controls_and_captions() {
       {"Label3", ""}, {"Label4", ""}, {"Label7", ""}, {"Label10", ""}, {"L_cnt", ""}, {"fra_04", ""},
       {"cmd_confirm", "確認 S"}, {"cmd_exit", "離開 E"}, {"lbl_msg", "磁片製作中，請稍後......"}};
   // clang-format on
-  for (const auto& [name, text] : captions) {
-    QObject* found = window.findChild<QObject*>(QString::fromLatin1(name));
-    QVERIFY2(found != nullptr, name);
-    QCOMPARE(caption(found), QString::fromUtf8(text));
-  }
-  QVERIFY(control<QLineEdit>(window, "txt_path") != nullptr);
+  for (const auto& [name, text] : captions) QCOMPARE(caption(control<QObject>(window, name)), QString::fromUtf8(text));
+  control<QLineEdit>(window, "txt_path");
   QVERIFY(control<QRadioButton>(window, "Opt1")->isChecked());
-  QVERIFY(!control<QRadioButton>(window, "Opt2")->isChecked());
-
-  // The run's figures: right-aligned in a single-line box.
-  for (const char* name : {"Label3", "Label4", "Label7", "Label10"}) {
+  for (const char* name : {"Label3", "Label4", "Label7", "Label10"}) {  // the figures: right-aligned in a box
     auto* label = control<QLabel>(window, name);
     QVERIFY(label->alignment() & Qt::AlignRight);
     QCOMPARE(label->frameShape(), QFrame::Box);
-    QCOMPARE(label->lineWidth(), 1);
   }
-  window.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&window));
-  QVERIFY(!control<QLabel>(window, "lbl_msg")->isVisible());
-  QVERIFY(!control<QProgressBar>(window, "progress_bar")->isVisible());
-  QVERIFY(control<QLabel>(window, "Label3")->isVisible());
-}
 
-void MainWindowTest::arrangement() {
-  TempSuite suite;
-  RecordingOperator op;
-  KIV2700F1 window(suite.paths(), op);
   window.show();
-  window.show_progress(1, 2);
   QVERIFY(QTest::qWaitForWindowExposed(&window));
+  QVERIFY(!control(window, "lbl_msg")->isVisible());
+  QVERIFY(!control(window, "progress_bar")->isVisible());
+  window.show_progress(1, 2);
   auto at = [&window](const char* name) {
-    QWidget* widget = control<QWidget>(window, name);
+    QWidget* widget = control(window, name);
     return QRect(widget->mapTo(&window, QPoint(0, 0)), widget->size());
   };
-  // Two rows of caption and value, L_cnt below them with the bar beside it.
-  const char* rows[2][4] = {{"Label1", "Label3", "Label2", "Label4"}, {"Label5", "Label7", "Label9", "Label10"}};
-  for (const auto& row : rows) {
-    for (int i = 1; i < 4; ++i) {
-      QVERIFY2(at(row[i]).left() >= at(row[i - 1]).right(), row[i]);
-      QCOMPARE(at(row[i]).center().y(), at(row[0]).center().y());
-    }
+  // Two rows of caption and value, L_cnt below them with the bar beside it;
+  // Opt2, the path box and "..." in a row.
+  const char* left_to_right[][2] = {{"Label1", "Label3"},      {"Label3", "Label2"}, {"Label2", "Label4"},
+                                    {"Label5", "Label7"},      {"Label7", "Label9"}, {"Label9", "Label10"},
+                                    {"L_cnt", "progress_bar"}, {"Opt2", "txt_path"}, {"txt_path", "Cmd_showpath"}};
+  for (const auto& [left, right] : left_to_right) {
+    QVERIFY2(at(left).right() <= at(right).left() && at(right).contains(at(right).left(), at(left).center().y()),
+             right);
   }
-  QVERIFY(at("Label5").top() >= at("Label1").bottom());
-  QVERIFY(at("L_cnt").top() >= at("Label7").bottom());
-  QVERIFY(at("progress_bar").left() >= at("L_cnt").right());
-  // Opt2 at the left of the path box, "..." at its right.
-  QVERIFY(at("Opt2").right() <= at("txt_path").left());
-  QVERIFY(at("Cmd_showpath").left() >= at("txt_path").right());
-  QVERIFY(at("cmd_confirm").top() >= at("L_cnt").bottom());
+  const char* top_to_bottom[][2] = {{"Label1", "Label5"}, {"Label7", "L_cnt"}, {"L_cnt", "cmd_confirm"}};
+  for (const auto& [top, bottom] : top_to_bottom) QVERIFY2(at(top).bottom() <= at(bottom).top(), bottom);
 }
 
-void MainWindowTest::hot_keys_and_buttons() {
+void ShellTest::hot_keys() {
   TempSuite suite;
   RecordingOperator op;
   KIV2700F1 window(suite.paths(), op);
-  int confirms = 0;
-  int exits = 0;
+  int confirms = 0, exits = 0;
   window.set_confirm_action([&] { ++confirms; });
   window.set_exit_action([&] { ++exits; });
   window.show();
   QVERIFY(QTest::qWaitForWindowExposed(&window));
   auto* path = control<QLineEdit>(window, "txt_path");
-  path->setFocus();
-  path->setText(QString());
-
-  QTest::keyClick(path, Qt::Key_S, Qt::AltModifier);
-  QCOMPARE(confirms, 1);
-  QCOMPARE(exits, 0);
-
-  // Other modifier states, and plain keys, are left to the focused control.
+  auto* button = control(window, "cmd_confirm");
   KeyCounter reached;
   path->installEventFilter(&reached);
-  QTest::keyClick(path, Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
-  QTest::keyClick(path, Qt::Key_E, Qt::ShiftModifier | Qt::AltModifier);
-  QTest::keyClick(path, Qt::Key_S, Qt::MetaModifier | Qt::AltModifier);
-  QCOMPARE(reached.presses, 3);
-  QCOMPARE(confirms, 1);
-  QCOMPARE(exits, 0);
-  path->clear();
-  QTest::keyClicks(path, QStringLiteral("se"));
-  QCOMPARE(path->text(), QStringLiteral("se"));
-  QCOMPARE(confirms, 1);
-  QCOMPARE(reached.presses, 5);
-
-  QTest::keyClick(control<QPushButton>(window, "cmd_confirm"), Qt::Key_E, Qt::AltModifier);
-  QCOMPARE(exits, 1);
-
-  // Refused while a run is in progress.
-  window.set_running(true);
-  QTest::keyClick(&window, Qt::Key_S, Qt::AltModifier);
-  QTest::keyClick(&window, Qt::Key_E, Qt::AltModifier);
-  QCOMPARE(confirms, 1);
-  QCOMPARE(exits, 1);
+  button->installEventFilter(&reached);
+  const Qt::KeyboardModifiers alt = Qt::AltModifier;
+  struct Case {
+    QWidget* target;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    bool running;
+    int confirms, exits;  // what the press starts
+  } cases[] = {
+      {path, Qt::Key_S, alt, false, 1, 0},
+      {button, Qt::Key_E, alt, false, 0, 1},
+      {path, Qt::Key_S, Qt::ControlModifier | alt, false, 0, 0},
+      {path, Qt::Key_E, Qt::ShiftModifier | alt, false, 0, 0},
+      {path, Qt::Key_S, Qt::MetaModifier | alt, false, 0, 0},
+      {path, Qt::Key_S, Qt::NoModifier, false, 0, 0},
+      {path, Qt::Key_S, alt, true, 0, 0},
+      {path, Qt::Key_E, alt, true, 0, 0},
+  };
+  for (const Case& c : cases) {
+    const QString trace = QStringLiteral("%1 %2 running %3").arg(c.key).arg(c.modifiers.toInt()).arg(c.running);
+    window.set_running(c.running);
+    c.target->setEnabled(true);  // a disabled control gets no keys at all
+    c.target->setFocus();
+    const int before_confirms = confirms, before_exits = exits, before_reached = reached.presses;
+    QTest::keyClick(c.target, c.key, c.modifiers);
+    QVERIFY2(confirms - before_confirms == c.confirms && exits - before_exits == c.exits, qPrintable(trace));
+    const bool handled = c.running || c.confirms + c.exits > 0;
+    QVERIFY2((reached.presses == before_reached) == handled, qPrintable(trace));
+  }
   window.set_running(false);
-  QTest::keyClick(&window, Qt::Key_S, Qt::AltModifier);
-  QCOMPARE(confirms, 2);
-
   QTest::mouseClick(control<QPushButton>(window, "cmd_confirm"), Qt::LeftButton);
   QTest::mouseClick(control<QPushButton>(window, "cmd_exit"), Qt::LeftButton);
-  QCOMPARE(confirms, 3);
+  QCOMPARE(confirms, 2);
   QCOMPARE(exits, 2);
-  QVERIFY(op.messages.empty());
 }
 
-void MainWindowTest::file_dialog() {
+void ShellTest::file_dialog_and_clear_all() {
   TempSuite suite;
   RecordingOperator op;
   KIV2700F1 window(suite.paths(), op);
   const std::string before = window.path_text();
-
-  QTest::mouseClick(control<QPushButton>(window, "Cmd_showpath"), Qt::LeftButton);
-  QCOMPARE(q(window.path_text()), q(before));  // cancelled
+  QTest::mouseClick(control<QPushButton>(window, "Cmd_showpath"), Qt::LeftButton);  // cancelled
+  QCOMPARE(q(window.path_text()), q(before));
   QVERIFY(!window.floppy_selected());
-  QCOMPARE(op.dialog_titles.size(), std::size_t{1});
-  QCOMPARE(q(op.dialog_titles[0]), QStringLiteral("選擇欲載入之檔案"));
-  QCOMPARE(q(op.dialog_initial_dirs[0]), q(suite.root() + "/medi/"));
-
-  window.clear_all();
+  QCOMPARE(op.dialog_titles, std::vector<std::string>{"選擇欲載入之檔案"});
+  QCOMPARE(op.dialog_initial_dirs, std::vector<std::string>{suite.root() + "/medi/"});
   op.next_file = "/data/it's/post1003.dat";
   window.Cmd_showpath_Click();
   QCOMPARE(q(window.path_text()), QStringLiteral("/data/it's/post1003.dat"));
-  QVERIFY(!window.floppy_selected());
-  QVERIFY(op.messages.empty());
-}
 
-void MainWindowTest::clear_all_selects_the_floppy_only() {
-  TempSuite suite;
-  RecordingOperator op;
-  KIV2700F1 window(suite.paths(), op);
-  control<QRadioButton>(window, "Opt2")->setChecked(true);
-  QVERIFY(!window.floppy_selected());
-  window.set_path_text("/data/post1003.dat");
+  // clear_all selects the floppy and changes nothing else.
   window.set_line_count_text("12");
   window.set_posted_amount_text("1,234");
   window.set_ok_count_text("10");
   window.set_failed_count_text("1");
   window.set_progress_text("12 / 12");
-
+  const char* labels[] = {"Label3", "Label4", "Label7", "Label10", "L_cnt"};
+  const QStringList shown = {"12", "1,234", "10", "1", "12 / 12"};
   window.clear_all();
   QVERIFY(window.floppy_selected());
   QVERIFY(!control<QRadioButton>(window, "Opt2")->isChecked());
-  QCOMPARE(q(window.path_text()), QStringLiteral("/data/post1003.dat"));
-  QCOMPARE(control<QLabel>(window, "Label3")->text(), QStringLiteral("12"));
-  QCOMPARE(control<QLabel>(window, "Label4")->text(), QStringLiteral("1,234"));
-  QCOMPARE(control<QLabel>(window, "Label7")->text(), QStringLiteral("10"));
-  QCOMPARE(control<QLabel>(window, "Label10")->text(), QStringLiteral("1"));
-  QCOMPARE(control<QLabel>(window, "L_cnt")->text(), QStringLiteral("12 / 12"));
-
+  QCOMPARE(q(window.path_text()), QStringLiteral("/data/it's/post1003.dat"));
+  for (int i = 0; i < 5; ++i) QCOMPARE(control<QLabel>(window, labels[i])->text(), shown[i]);
   window.clear_counters();
-  QCOMPARE(control<QLabel>(window, "Label4")->text(), QString());
-  QCOMPARE(control<QLabel>(window, "L_cnt")->text(), QStringLiteral("12 / 12"));
+  for (int i = 0; i < 4; ++i) QCOMPARE(control<QLabel>(window, labels[i])->text(), QString());
+  QCOMPARE(control<QLabel>(window, "L_cnt")->text(), shown[4]);
+  QVERIFY(op.messages.empty());
 }
 
-void MainWindowTest::running_locks_the_controls() {
+void ShellTest::running_locks_the_controls_and_shows_progress() {
   TempSuite suite;
   RecordingOperator op;
   KIV2700F1 window(suite.paths(), op);
-  const char* locked[] = {"cmd_confirm", "cmd_exit", "Cmd_showpath", "Opt1", "Opt2", "txt_path"};
-  window.set_running(true);
-  QVERIFY(window.running());
-  for (const char* name : locked) QVERIFY2(!control<QWidget>(window, name)->isEnabled(), name);
-  window.set_running(false);
-  for (const char* name : locked) QVERIFY2(control<QWidget>(window, name)->isEnabled(), name);
-
+  for (const bool running : {true, false}) {
+    window.set_running(running);
+    QCOMPARE(window.running(), running);
+    for (const char* name : {"cmd_confirm", "cmd_exit", "Cmd_showpath", "Opt1", "Opt2", "txt_path"}) {
+      QVERIFY2(control(window, name)->isEnabled() != running, name);
+    }
+  }
   window.show();
   QVERIFY(QTest::qWaitForWindowExposed(&window));
   auto* bar = control<QProgressBar>(window, "progress_bar");

@@ -15,18 +15,22 @@
 
 namespace kiv::writeoff {
 
-// A fresh suite database per test, the run's connection and a recording
-// operator; seeds and checks are plain SQL.
+// A fresh suite database per test, the run's connection and a recording operator.
 class WriteoffTest : public ::testing::Test {
  protected:
-  static constexpr const char* kDay = "2006/03/15";     // a line's date
-  static constexpr const char* kStored = "2006-03-15";  // the same, stored
-  static constexpr const char* kDay2 = "04/15/2006";    // a record's second date
+  static constexpr const char* kDay = "2006/03/15";  // a line's date, stored as kStored
+  static constexpr const char* kStored = "2006-03-15";
+  static constexpr const char* kDay2 = "04/15/2006";  // a record's second date, stored as kStored2
   static constexpr const char* kStored2 = "2006-04-15";
   static constexpr const char* kPayerId = "P000000001";
-  static constexpr const char* kPayerAcct =
-      "0001234"
-      "7654321";  // account digits 7654321
+  static constexpr const char* kPayerAcct = "00012347654321";  // account digits 7654321
+  // record() of a record no write-off has touched, fee 10.
+  static constexpr const char* kUntouched = "NULL NULL NULL 0 0 NULL NULL NULL 10";
+  // record() of a line-date record paid in full, and of one that took `realamt` flagged unequal.
+  static std::string paid(int fee) { return "'1' '2006-03-15' '1' 1 0 NULL NULL '' " + std::to_string(fee); }
+  static std::string part(const std::string& realamt, const std::string& code, int fee) {
+    return "'1' '2006-03-15' '1' 0 1 " + realamt + " '" + code + "' NULL " + std::to_string(fee);
+  }
 
   kiv::testing::TempSuite suite;
   store::Connection db = suite.open();
@@ -35,58 +39,65 @@ class WriteoffTest : public ::testing::Test {
   LineContext ctx;
 
   void seed(const std::string& sql) { db.execute(sql); }
+  std::int64_t count(const std::string& sql) { return kiv::testing::query_int(db, sql); }
+  std::string text(const std::string& sql) { return kiv::testing::query_text(db, sql); }
 
-  // A student and its payment record of a date in group 3.
-  void payment(const std::string& stdid, const std::string& stored_day, const std::string& payamt,
-               const std::string& fee, const std::string& extra_columns = "", const std::string& extra_values = "") {
-    seed("INSERT INTO KIV7_Student (stdid, delmark) SELECT '" + stdid +
-         "', 0 WHERE NOT EXISTS (SELECT 1 FROM KIV7_Student WHERE stdid='" + stdid + "')");
+  // A student and its payment record of a date in group 3; `extra` adds ", col..." / ", value...".
+  void payment(const std::string& stdid, const std::string& day, const std::string& payamt, const std::string& fee,
+               const std::string& extra_columns = "", const std::string& extra_values = "") {
+    seed("INSERT INTO KIV7_Student (stdid, delmark) SELECT '" + stdid + "', 0 WHERE NOT EXISTS (SELECT 1 FROM " +
+         "KIV7_Student WHERE stdid='" + stdid + "')");
     seed("INSERT INTO KIV8_Payment (stdid, tranday, grpid, payamt, fee" + extra_columns + ") VALUES ('" + stdid +
-         "', '" + stored_day + "', 3, " + payamt + ", " + fee + extra_values + ")");
+         "', '" + day + "', 3, " + payamt + ", " + fee + extra_values + ")");
   }
-
-  // A record of the payer of kPayerId / kPayerAcct.
-  void payer_payment(const std::string& stdid, const std::string& stored_day, const std::string& payamt,
+  void payer_payment(const std::string& stdid, const std::string& day, const std::string& payamt,
                      const std::string& fee) {
-    payment(stdid, stored_day, payamt, fee, ", acctid, offno", ", '" + std::string(kPayerId) + "', 'OFF7654321'");
+    payment(stdid, day, payamt, fee, ", acctid, offno", ", '" + std::string(kPayerId) + "', 'OFF7654321'");
+  }
+  void combined(LineContext& line) {
+    line.comb_flag = "1";
+    line.payer_id = kPayerId;
+    line.payer_acct = kPayerAcct;
+  }
+  void combined() { combined(ctx); }
+  // The payer's A (due 100, fee 10), B (100, 10) and C (300, 10), stored out of
+  // walk order, and OTHER of another payer on the same account.
+  void abc_school() {
+    payer_payment("C", kStored, "300", "10");
+    payer_payment("B", kStored, "100", "10");
+    payer_payment("A", kStored, "100", "10");
+    payment("OTHER", kStored, "100", "10", ", acctid, offno", ", 'P000000002', 'OFF7654321'");
+  }
+  void clear() {
+    seed(
+        "DELETE FROM KIV7_Student; DELETE FROM KIV8_Payment; DELETE FROM KIV9_Payitem;"
+        "DELETE FROM KIV10_Agency;");
   }
 
-  void combined() {
-    ctx.comb_flag = "1";
-    ctx.payer_id = kPayerId;
-    ctx.payer_acct = kPayerAcct;
-  }
-
-  // The written columns of one payment record, quoted as SQL shows them:
-  // payway, payday, pay_record, paystas, Unequal, realamt, unusual, failfac, fee.
-  std::string record(const std::string& stdid, const std::string& stored_day = kStored) {
+  // payway, payday, pay_record, paystas, Unequal, realamt, unusual, failfac, fee as SQL quotes them.
+  std::string record(const std::string& stdid, const std::string& day = kStored) {
     store::Statement st(db,
                         "SELECT quote(payway)||' '||quote(payday)||' '||quote(pay_record)||' '||quote(paystas)||' '||"
                         "quote(Unequal)||' '||quote(realamt)||' '||quote(unusual)||' '||quote(failfac)||' '||"
                         "quote(fee) FROM KIV8_Payment WHERE stdid=?1 AND tranday=?2 AND grpid=3");
-    st.bind(1, stdid).bind(2, stored_day);
+    st.bind(1, stdid).bind(2, day);
     return st.step() ? st.text(0) : "(none)";
   }
+  std::string abc() { return record("A") + " | " + record("B") + " | " + record("C"); }
 
-  std::int64_t count(const std::string& sql) { return kiv::testing::query_int(db, sql); }
-
-  // Every row of every table the write-offs touch, to compare whole states.
+  // Every row of every table the write-offs touch.
   std::string snapshot() {
     std::string all;
-    for (const char* table : {"KIV7_Student", "KIV8_Payment", "KIV9_Payitem", "KIV10_Agency"}) {
+    for (const std::string table : {"KIV7_Student", "KIV8_Payment", "KIV9_Payitem", "KIV10_Agency"}) {
       sqlite3_stmt* stmt = nullptr;
-      const std::string sql = std::string("SELECT * FROM ") + table + " ORDER BY rowid";
-      EXPECT_EQ(sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &stmt, nullptr), SQLITE_OK);
-      all += table;
-      while (sqlite3_step(stmt) == SQLITE_ROW) {
-        all += "\n";
+      EXPECT_EQ(sqlite3_prepare_v2(db.handle(), ("SELECT * FROM " + table).c_str(), -1, &stmt, nullptr), SQLITE_OK);
+      for (all += table; sqlite3_step(stmt) == SQLITE_ROW; all += "\n") {
         for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-          const auto* text = sqlite3_column_text(stmt, i);
-          all += text ? std::string("'") + reinterpret_cast<const char*>(text) + "' " : "NULL ";
+          const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+          all += text ? std::string("'") + text + "' " : "NULL ";
         }
       }
       sqlite3_finalize(stmt);
-      all += "\n";
     }
     return all;
   }
