@@ -18,6 +18,4 @@ cmake --build "$BUILD_DIR" -j2
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-# Leaks inside Qt's platform plugins and fontconfig belong to them, not to us.
-export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j2

@@ -33,11 +33,11 @@ long high_water_kib(pid_t pid) {
 
 }  // namespace
 
-ChildEnd run_child(const ChildSpec& spec) {
-  const std::string out_path = spec.scratch_dir + "/child_stdout.txt";
-  const std::string err_path = spec.scratch_dir + "/child_stderr.txt";
+ChildEnd run_child(const ChildSetup& setup) {
+  const std::string out_path = setup.scratch_dir + "/child_stdout.txt";
+  const std::string err_path = setup.scratch_dir + "/child_stderr.txt";
   std::vector<std::string> all = {KIV_CLI_PATH};
-  all.insert(all.end(), spec.args.begin(), spec.args.end());
+  all.insert(all.end(), setup.args.begin(), setup.args.end());
   std::vector<char*> argv;
   for (auto& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -54,11 +54,11 @@ ChildEnd run_child(const ChildSpec& spec) {
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    if (spec.file_size_limit) {
+    if (setup.file_size_limit) {
       // An ignored signal stays ignored across exec: writes past the limit
       // then fail with EFBIG, as on a full disk, instead of killing the tool.
       signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{*spec.file_size_limit, *spec.file_size_limit};
+      const rlimit limit{*setup.file_size_limit, *setup.file_size_limit};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
     }
     execv(argv[0], argv.data());
@@ -67,11 +67,11 @@ ChildEnd run_child(const ChildSpec& spec) {
 
   ChildEnd end;
   int status = 0;
-  if (spec.kill_after) {
-    std::this_thread::sleep_until(started + *spec.kill_after);
+  if (setup.kill_after) {
+    std::this_thread::sleep_until(started + *setup.kill_after);
     kill(pid, SIGKILL);  // a child that has ended already is a zombie until waited for: no harm
     waitpid(pid, &status, 0);
-  } else if (spec.watch_memory) {
+  } else if (setup.watch_memory) {
     while (waitpid(pid, &status, WNOHANG) == 0) {
       end.peak_rss_kib = std::max(end.peak_rss_kib, high_water_kib(pid));
       std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -11,7 +11,7 @@ namespace kiv::testing {
 
 // The built kiv2700 run as a child process under conditions a test sets:
 // killed at a given moment, or with a limit on the size of files it writes.
-struct ChildSpec {
+struct ChildSetup {
   std::vector<std::string> args;                       // after the program name
   std::string scratch_dir;                             // where its output is caught
   std::optional<std::chrono::microseconds> kill_after;  // SIGKILL this long after the start
@@ -27,6 +27,6 @@ struct ChildEnd {
   long peak_rss_kib = 0;  // high-water mark of its resident set, when watched
 };
 
-ChildEnd run_child(const ChildSpec& spec);
+ChildEnd run_child(const ChildSetup& setup);
 
 }  // namespace kiv::testing
