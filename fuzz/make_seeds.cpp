@@ -36,8 +36,7 @@ std::string file_of(const Seed& seed) {
     }
   }
   if (seed.trailer) {
-    out += format_trailer(static_cast<std::int64_t>(seed.details.size()), file_amt, posted, posted_amt) +
-           seed.line_end;
+    out += format_trailer(static_cast<std::int64_t>(seed.details.size()), file_amt, posted, posted_amt) + seed.line_end;
   }
   return out;
 }

@@ -8,16 +8,17 @@
 #include <memory>
 #include <thread>
 
+#include "../run/run_fixture.h"
 #include "lock_holder.h"
 #include "recording_operator.h"
 #include "suite_state.h"
 #include "temp_suite.h"
-#include "../run/run_fixture.h"
 
 namespace kiv::testing {
 namespace {
 
 using import::RunOutcome;
+using import::RunResult;
 
 constexpr int kWaitMs = 400;
 constexpr int kLines = 6;
@@ -70,7 +71,7 @@ void prepare(RunFixture& f) {
   f.seed("INSERT INTO KIV10_Agency (PayStas, tranday, grpid) VALUES (0, '2004-10-15', 1)");
 }
 
-import::RunResult run(RunFixture& f, LockingOperator& op) {
+RunResult run(RunFixture& f, LockingOperator& op) {
   SlowThirdLine seam;
   const auto r = import::confirm_run({f.suite.paths(), false, f.write(), kWaitMs}, op, &seam);
   if (op.holder) op.holder->release();

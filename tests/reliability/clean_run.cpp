@@ -46,10 +46,9 @@ class StateWatcher : public import::LineOperations {
 
 }  // namespace
 
-std::vector<std::vector<std::int64_t>> clean_states_matching(const std::string& pristine_root,
-                                                              const std::string& file,
-                                                              const std::vector<SuiteState>& targets,
-                                                              const std::string& scratch_root) {
+std::vector<std::vector<std::int64_t>> clean_states_matching(const std::string& pristine_root, const std::string& file,
+                                                             const std::vector<SuiteState>& targets,
+                                                             const std::string& scratch_root) {
   copy_suite(pristine_root, scratch_root);
   StateWatcher watcher(targets);
   RecordingOperator op;
@@ -84,13 +83,13 @@ void write_truncated_file(const std::string& file, std::int64_t k, const std::st
   if (!out) throw std::runtime_error("cannot write " + out_path);
 }
 
-import::RunResult clean_run_of_first_lines(const std::string& pristine_root, const std::string& file, std::int64_t k,
-                                           const std::string& scratch_root) {
+RunResult clean_run_of_first_lines(const std::string& pristine_root, const std::string& file, std::int64_t k,
+                                   const std::string& scratch_root) {
   copy_suite(pristine_root, scratch_root);
   const std::string truncated = scratch_root + "/first_lines.dat";
   write_truncated_file(file, k, truncated);
   RecordingOperator op;
   return import::confirm_run({SuitePaths{scratch_root}, false, truncated}, op);
-}
+}  // namespace kiv::testing
 
 }  // namespace kiv::testing

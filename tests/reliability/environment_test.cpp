@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "../run/run_fixture.h"
 #include "child_run.h"
 #include "clean_run.h"
 #include "json_fields.h"
@@ -16,13 +17,13 @@
 #include "store/statement.h"
 #include "suite_state.h"
 #include "tool_run.h"
-#include "../run/run_fixture.h"
 
 namespace kiv::testing {
 namespace {
 
 namespace fs = std::filesystem;
 using import::RunOutcome;
+using import::RunResult;
 
 std::vector<std::string> logs_in(const std::string& dir) {
   std::vector<std::string> out;
@@ -43,13 +44,14 @@ struct BadDatabase {
   BadDatabase() {
     fs::create_directories(suite.paths().mdb_dir());
     fs::create_directories(suite.paths().work_dir());
-    file = suite.write_file("in/post1003.dat", import::format_detail({"0931015", "", "", 10000, "0", "10001", "01", ""}) +
-                                                   "\r\n" + import::format_trailer(1, 10000, 1, 10000) + "\r\n");
+    file =
+        suite.write_file("in/post1003.dat", import::format_detail({"0931015", "", "", 10000, "0", "10001", "01", ""}) +
+                                                "\r\n" + import::format_trailer(1, 10000, 1, 10000) + "\r\n");
   }
 
-  import::RunResult run() { return import::confirm_run({suite.paths(), false, file}, op); }
+  RunResult run() { return import::confirm_run({suite.paths(), false, file}, op); }
 
-  void expect_one_cannot_open_message(const import::RunResult& r) const {
+  void expect_one_cannot_open_message(const RunResult& r) const {
     EXPECT_EQ(r.outcome, RunOutcome::error);
     EXPECT_EQ(r.ok, 0);
     ASSERT_EQ(op.messages.size(), 1u);
@@ -85,9 +87,9 @@ TEST(BadEnvironment, DatabaseMissingDamagedOrUnderAnotherPasswordIsOneMessageAnd
       store::create_schema(db);
     } else {
       sqlite3* db = nullptr;
-      ASSERT_EQ(sqlite3_open_v2(b.suite.paths().db_path().c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                nullptr),
-                SQLITE_OK);
+      ASSERT_EQ(
+          sqlite3_open_v2(b.suite.paths().db_path().c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr),
+          SQLITE_OK);
       ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE KIV8_Payment (stdid TEXT)", nullptr, nullptr, nullptr), SQLITE_OK);
       sqlite3_close(db);
     }
@@ -176,8 +178,9 @@ TEST(BadEnvironment, ErrorLogThatCannotBeCreatedEndsTheRunWithTheLineRolledBackA
   f.student_with_record("10004", "100");
   // A record whose student row is gone: the reset and the agency flag run,
   // then the insert is refused and the line must be logged.
-  f.seed("INSERT INTO KIV8_Payment (stdid, tranday, grpid, payamt, payway, payday) VALUES "
-         "('30003', '2004-10-15', 1, 100, '9', '2004-01-01')");
+  f.seed(
+      "INSERT INTO KIV8_Payment (stdid, tranday, grpid, payamt, payway, payday) VALUES "
+      "('30003', '2004-10-15', 1, 100, '9', '2004-01-01')");
   f.detail("10001", 10000);
   f.detail("10002", 10000);
   f.detail("30003", 10000);
@@ -206,10 +209,11 @@ TEST(DiskFull, ErrorLogThatCannotBeWrittenEndsTheRunWithTheLinesBeforeItPostedAn
   for (int i = 0; i < 1500; ++i) f.detail("99999", 10000);  // no record: logged, writes nothing
   for (int i = 6; i <= 10; ++i) f.detail(std::to_string(10000 + i), 10000);
   const std::string file = f.write();
-  const auto limit = static_cast<rlim_t>(std::max<std::uintmax_t>(fs::file_size(f.suite.paths().db_path()), 32768) +
-                                         32768);
+  const auto limit =
+      static_cast<rlim_t>(std::max<std::uintmax_t>(fs::file_size(f.suite.paths().db_path()), 32768) + 32768);
 
-  const ChildEnd end = run_child({{"post", "--root", f.suite.root(), "--json", file}, scratch.root(), {}, limit, false});
+  const ChildEnd end =
+      run_child({{"post", "--root", f.suite.root(), "--json", file}, scratch.root(), {}, limit, false});
   EXPECT_EQ(end.status, 2) << end.err;
   EXPECT_EQ(json_text(end.out, "outcome"), "error") << end.out;
   const auto messages = json_messages(end.out);

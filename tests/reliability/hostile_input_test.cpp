@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "../run/run_fixture.h"
 #include "import/collection_file.h"
 #include "store/statement.h"
 #include "suite_state.h"
 #include "tool_run.h"
-#include "../run/run_fixture.h"
 
 namespace kiv::testing {
 namespace {
@@ -21,8 +21,8 @@ using import::RunOutcome;
 // Every SQL metacharacter in one field-sized text.
 constexpr const char* kStdid1 = "'--;\"";
 constexpr const char* kStdid2 = "\";'--";
-constexpr const char* kPayerId = "p'--;\"DROP";     // 10 characters
-constexpr const char* kAcct7 = "'--;\"x;";          // characters 8 to 14 of the payer account
+constexpr const char* kPayerId = "p'--;\"DROP";  // 10 characters
+constexpr const char* kAcct7 = "'--;\"x;";       // characters 8 to 14 of the payer account
 constexpr const char* kFailCode = "';";
 
 int critical_messages(const RecordingOperator& op) {
@@ -50,7 +50,8 @@ std::string untouched(const RunFixture& f) {
 void seed_named_school(RunFixture& f) {
   auto db = f.suite.open();
   for (const char* id : {kStdid1, kStdid2, "C0001", "D0001", "E0001", "V0001", "V0002", "V'--;"}) {
-    store::Statement(db, "INSERT INTO KIV7_Student (stdid, delmark, grade, clsid, seatno) VALUES (?1, 0, '3', '2', '7')")
+    store::Statement(db,
+                     "INSERT INTO KIV7_Student (stdid, delmark, grade, clsid, seatno) VALUES (?1, 0, '3', '2', '7')")
         .bind(1, id)
         .run();
     store::Statement(db,
@@ -141,10 +142,10 @@ TEST(HostileInput, NulAndBytesThatAreNotUtf8AreCarriedAsTheyAreAndLoggedByteForB
   f.student_with_record("10001", "100");
   f.student_with_record("10003", "100");
   using namespace std::string_literals;
-  f.lines.push_back(line_with("10001", 2, "\0\0\xff\xfe\0\x80\xc3"s));         // unused columns
-  f.lines.push_back(line_with("10002", 65, "100\0"s + "2"));                   // NUL inside the student number
+  f.lines.push_back(line_with("10001", 2, "\0\0\xff\xfe\0\x80\xc3"s));  // unused columns
+  f.lines.push_back(line_with("10002", 65, "100\0"s + "2"));            // NUL inside the student number
   f.lines.push_back(line_with("\xff\xfe\xfd\xfc\xfb", 34, "\xc3\x28\xa0\xa1\xe2\x82"));  // not UTF-8
-  f.lines.push_back(line_with("10003", 56, "\r\x1b\x7f"));                      // a lone CR, ESC, DEL
+  f.lines.push_back(line_with("10003", 56, "\r\x1b\x7f"));                               // a lone CR, ESC, DEL
   const auto r = f.run();
   EXPECT_EQ(r.outcome, RunOutcome::completed);
   EXPECT_EQ(r.ok, 2);

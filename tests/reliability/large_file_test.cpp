@@ -31,8 +31,8 @@ Generated write_valid_file(const std::string& path, std::uintmax_t megabytes) {
   for (int i = 0; i < 4096; ++i) {
     const Cents amount = 100000 + (i % 997) * 13;
     const bool failed = i % 50 == 0;
-    block += import::format_detail({i % 3 == 0 ? "931015" : "0931015", "00000001234567", "P000000001", amount,
-                                    "0", std::to_string(10000 + i % 90000), "01", failed ? "01" : ""}) +
+    block += import::format_detail({i % 3 == 0 ? "931015" : "0931015", "00000001234567", "P000000001", amount, "0",
+                                    std::to_string(10000 + i % 90000), "01", failed ? "01" : ""}) +
              "\r\n";
     ++block_lines;
     block_amt += amount;

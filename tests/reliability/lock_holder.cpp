@@ -1,9 +1,9 @@
 #include "lock_holder.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -80,7 +80,9 @@ LockHolder::LockHolder(const std::string& db_path, Kind kind) {
   }
 }
 
-LockHolder::~LockHolder() { release(); }
+LockHolder::~LockHolder() {
+  release();
+}
 
 void LockHolder::release() {
   if (tell_fd_ >= 0) {

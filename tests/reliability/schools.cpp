@@ -17,8 +17,7 @@ const std::string& pristine_demo_school() {
   static const std::unique_ptr<TempSuite> scratch = std::make_unique<TempSuite>(false);
   static const std::string root = [] {
     const std::string dir = scratch->root() + "/pristine";
-    const auto run = run_tool(scratch->root(),
-                              {"demo", "--root", dir, "--students", std::to_string(kDemoStudents)});
+    const auto run = run_tool(scratch->root(), {"demo", "--root", dir, "--students", std::to_string(kDemoStudents)});
     if (run.status != 0) throw std::runtime_error("kiv2700 demo failed: " + run.err);
     return dir;
   }();

@@ -49,7 +49,9 @@ std::string canonical_dump(store::Connection& db) {
   return out;
 }
 
-SuiteState read_state(store::Connection& db) { return SuiteState{state_fingerprint(db), canonical_dump(db)}; }
+SuiteState read_state(store::Connection& db) {
+  return SuiteState{state_fingerprint(db), canonical_dump(db)};
+}
 
 SuiteState read_state(const std::string& db_path) {
   auto db = store::Connection::open(db_path);
