@@ -24,7 +24,9 @@ TempSuite::~TempSuite() {
   std::filesystem::remove_all(paths_.root, ec);
 }
 
-store::Connection TempSuite::open() const { return store::Connection::open(paths_.db_path()); }
+store::Connection TempSuite::open() const {
+  return store::Connection::open(paths_.db_path());
+}
 
 void TempSuite::exec(const std::string& sql) const {
   auto db = open();
