@@ -2,17 +2,18 @@
 
 #include <chrono>
 #include <ctime>
+#include <vector>
 
 #include "core/text.h"
 #include "import/collection_file.h"
 #include "import/deferred_operator.h"
 #include "import/error_log.h"
 #include "import/line_dispatch.h"
+#include "source/folder_probe.h"
+#include "source/transfer_source.h"
 #include "store/connection.h"
 #include "store/db_error.h"
 #include "store/transaction.h"
-#include "source/folder_probe.h"
-#include "source/transfer_source.h"
 
 namespace kiv::import {
 
@@ -26,8 +27,8 @@ constexpr auto kCommitInterval = std::chrono::milliseconds(250);
 
 std::string summary_text(std::int64_t lines, const TrailerLine& trailer) {
   return "此 銷 帳 檔 案 之 總 筆 數 為 " + std::to_string(lines) + "\r\n\r\n" + "入 帳 總 筆 數 為 " +
-         std::to_string(trailer.posted_cnt) + "\r\n\r\n" + "總 金 額 為 " + amount_text(trailer.file_amt) +
-         "\r\n\r\n" + "入 帳 總 金 額 為 " + amount_text(trailer.posted_amt);
+         std::to_string(trailer.posted_cnt) + "\r\n\r\n" + "總 金 額 為 " + amount_text(trailer.file_amt) + "\r\n\r\n" +
+         "入 帳 總 金 額 為 " + amount_text(trailer.posted_amt);
 }
 
 std::string question_text(std::int64_t errors, const std::string& log_path) {
@@ -42,12 +43,15 @@ std::tm local_now() {
 }
 
 // Counts of lines posted inside the open transaction: they become the run's
-// counts only once that transaction is committed.
+// counts only once that transaction is committed. The lines themselves are
+// kept too, so that if the transaction is lost they can be logged as not
+// posted instead of vanishing unexplained.
 struct Pending {
   std::int64_t ok = 0;
   std::int64_t failed = 0;
   Cents cents = 0;
   std::int64_t lines = 0;
+  std::vector<std::string> written;
 };
 
 class PostingPass {
@@ -121,6 +125,7 @@ class PostingPass {
       verdict = LineVerdict{LineEnd::environment, {}, e.error()};
     }
 
+    if (verdict.end != LineEnd::logged && verdict.end != LineEnd::environment) pending_.written.emplace_back(raw);
     switch (verdict.end) {
       case LineEnd::posted_with_amount:
         pending_.cents += detail.amount_cents;
@@ -153,6 +158,7 @@ class PostingPass {
       transaction_->commit();
     } catch (const store::DbError& e) {
       transaction_.reset();  // rolls back: those lines were not posted
+      lost_ = std::move(pending_.written);
       pending_ = {};
       return e.error();
     }
@@ -172,6 +178,10 @@ class PostingPass {
     // uncounted, which is all the operator needs to know of it.
     (void)commit();
     deferred_.release();
+    for (const auto& raw : lost_) {
+      if (log_.write(raw, log_text::kWriteFailed)) break;
+      ++result_.errors;
+    }
     (void)log_.close();
     if (log_.created()) result_.log_path = log_.path();
     report_error(op_, error);
@@ -188,6 +198,7 @@ class PostingPass {
   std::optional<store::Transaction> transaction_;
   std::chrono::steady_clock::time_point batch_started_;
   Pending pending_;
+  std::vector<std::string> lost_;  // lines of a batch whose commit failed
 };
 
 }  // namespace

@@ -67,6 +67,9 @@ TEST_F(CheckCommand, UnreadableFileOrBadArgumentsExitTwo) {
   run = check({"--json", missing});
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(run.out.starts_with("{\"accepted\":false,\"verdict\":\"error\",")) << run.out;
+  // A name that is not UTF-8 still gives valid JSON; one that is stays as it is.
+  run = check({"--json", suite.root() + "/\xff\xfe-檔案.dat"});
+  EXPECT_NE(run.out.find("\\ufffd\\ufffd-檔案.dat"), std::string::npos) << run.out;
   for (const auto& args : std::vector<std::vector<std::string>>{{}, {missing, missing}, {"--bogus", missing}}) {
     EXPECT_EQ(check(args).status, 2) << args.size();
   }

@@ -125,7 +125,8 @@ TEST(BusyDatabase, WriterLettingGoWithinTheWaitLetsTheRunFinish) {
 }
 
 // A reader keeps a writer from committing. The lines of the batch that
-// cannot be committed are not posted, and the run does not count them.
+// cannot be committed are not posted: the run does not count them and logs
+// them as not written.
 TEST(BusyDatabase, ReaderHoldingPastTheWaitAtACommitLeavesNoLineCountedThatIsNotOnDisk) {
   RunFixture f;
   prepare(f);
@@ -137,6 +138,11 @@ TEST(BusyDatabase, ReaderHoldingPastTheWaitAtACommitLeavesNoLineCountedThatIsNot
   EXPECT_EQ(paid(f), "10001,10002,10003");
   EXPECT_EQ(r.ok, 3) << "counted lines are exactly those on disk";
   EXPECT_EQ(integrity(f), "ok");
+  const auto log = f.log_lines(r);
+  EXPECT_EQ(r.errors, static_cast<std::int64_t>(log.size() / 2));
+  ASSERT_GE(log.size(), 2u) << "the lines of the lost batch are explained";
+  EXPECT_EQ(log[0], f.lines[3]);
+  EXPECT_EQ(log[1], " ,銷帳寫入失敗 ");
 
   // When the reader lets go within the wait, the commit goes through.
   RunFixture g;
