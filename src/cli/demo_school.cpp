@@ -180,7 +180,7 @@ void add_student(DemoWriter& w, std::int64_t n) {
       Cents total = kFee;
       for (int k = 0; k < 3; ++k) {
         const std::string sid = k == 0 ? id : student_number(30'000'000 + n * 2 + k);
-        const Cents amount = due + k * 5000;
+        const Cents amount = due + Cents{k} * 5000;
         if (students_known) w.student(sid, n, false);
         w.payment(sid, kDay1, 1, amount, payer, acct7);
         total += amount;

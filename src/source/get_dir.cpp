@@ -48,7 +48,7 @@ SourceChoice remembered_source(const SuitePaths& paths, Operator& op, const Sour
 }  // namespace
 
 SourceChoice get_dir(const SuitePaths& paths, Operator& op) {
-  const SourceChoice fallback{paths.default_path(), paths.default_path()};
+  SourceChoice fallback{paths.default_path(), paths.default_path()};
   std::string message;
   try {
     if (auto error = ensure_folder(paths.work_dir())) {
