@@ -75,10 +75,19 @@ class DemoWriter {
                         "paystas, payway, pay_record) VALUES (?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)");
     st.bind(1, id).bind(2, day).bind(3, group).bind(4, payer).bind(5, "OF" + acct7);
     st.bind(6, plain_decimal(due)).bind(7, plain_decimal(kFee));
-    if (day2 != nullptr) st.bind(8, day2); else st.bind_null(8);
+    if (day2 != nullptr)
+      st.bind(8, day2);
+    else
+      st.bind_null(8);
     st.bind(9, pay_record != nullptr ? 1 : 0);
-    if (payway != nullptr) st.bind(10, payway); else st.bind_null(10);
-    if (pay_record != nullptr) st.bind(11, pay_record); else st.bind_null(11);
+    if (payway != nullptr)
+      st.bind(10, payway);
+    else
+      st.bind_null(10);
+    if (pay_record != nullptr)
+      st.bind(11, pay_record);
+    else
+      st.bind_null(11);
     st.run();
     store::Statement item(db_, "INSERT INTO KIV9_Payitem (stdid, tranday, grpid) VALUES (?1,?2,?3)");
     item.bind(1, id).bind(2, day).bind(3, group).run();

@@ -21,7 +21,9 @@ std::string floppy_dir() {
   return "/media/floppy";
 }
 
-std::string floppy_file() { return floppy_dir() + "/post1003.dat"; }
+std::string floppy_file() {
+  return floppy_dir() + "/post1003.dat";
+}
 
 bool folder_exists(const std::string& path) {
   std::error_code ec;

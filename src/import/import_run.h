@@ -35,14 +35,14 @@ enum class RunOutcome {
 
 struct RunResult {
   RunOutcome outcome = RunOutcome::stopped;
-  bool counters_ready = false;    // the four counters may be shown
+  bool counters_ready = false;     // the four counters may be shown
   bool focus_file_button = false;  // the path box was blank: move the focus to "..."
-  bool read_data_ran = false;     // false when the run stopped before reading (floppy copy refused)
-  std::int64_t lines = 0;         // n: detail lines of the file
-  std::int64_t ok = 0;            // lines written off or inserted
-  std::int64_t failed = 0;        // failed transfers whose record was found
-  std::int64_t errors = 0;        // lines written to the error log
-  Cents posted_cents = 0;         // sum of the amounts posted, exact
+  bool read_data_ran = false;      // false when the run stopped before reading (floppy copy refused)
+  std::int64_t lines = 0;          // n: detail lines of the file
+  std::int64_t ok = 0;             // lines written off or inserted
+  std::int64_t failed = 0;         // failed transfers whose record was found
+  std::int64_t errors = 0;         // lines written to the error log
+  Cents posted_cents = 0;          // sum of the amounts posted, exact
   std::optional<std::string> log_path;
   std::string summary;  // the summary message, when the file has a trailer
 

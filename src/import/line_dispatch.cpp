@@ -12,9 +12,13 @@ using writeoff::LookupResult;
 using writeoff::OpResult;
 using writeoff::OpStatus;
 
-LineVerdict logged(std::string message) { return LineVerdict{LineEnd::logged, std::move(message), {}}; }
+LineVerdict logged(std::string message) {
+  return LineVerdict{LineEnd::logged, std::move(message), {}};
+}
 
-LineVerdict environment(const Error& error) { return LineVerdict{LineEnd::environment, {}, error}; }
+LineVerdict environment(const Error& error) {
+  return LineVerdict{LineEnd::environment, {}, error};
+}
 
 // A write that failed: the machine's fault ends the run; the line's own
 // values get the line logged (the operation has shown the message).
@@ -58,9 +62,8 @@ LineVerdict dispatch_line(writeoff::Session& session, writeoff::LineContext& ctx
       report_error(session.op, Error{kErrTypeMismatch, "型態不符合: 應繳金額 '" + ctx.due_amt + "'", false});
       return logged(log_text::kWriteFailed);
     }
-    const OpResult r = *due == d.amount_cents
-                           ? ops.update_2(session, ctx, d.tran_day, d.stdid, d.grpid)
-                           : ops.update_1(session, ctx, d.tran_day, d.amount, d.stdid, d.grpid);
+    const OpResult r = *due == d.amount_cents ? ops.update_2(session, ctx, d.tran_day, d.stdid, d.grpid)
+                                              : ops.update_1(session, ctx, d.tran_day, d.amount, d.stdid, d.grpid);
     return r.ok() ? LineVerdict{LineEnd::posted_with_amount, {}, {}} : write_failure(r);
   }
 

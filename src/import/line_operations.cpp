@@ -14,7 +14,9 @@ LookupResult LineOperations::select_KIV8_Payment(Session& s, Ctx& c, S stdid, S 
 LookupResult LineOperations::select_KIV7_student(Session& s, Ctx& c, S stdid) {
   return writeoff::select_KIV7_student(s, c, stdid);
 }
-OpResult LineOperations::update_kiv10(Session& s, S day, S grpid) { return writeoff::update_kiv10(s, day, grpid); }
+OpResult LineOperations::update_kiv10(Session& s, S day, S grpid) {
+  return writeoff::update_kiv10(s, day, grpid);
+}
 OpResult LineOperations::default_kiv8(Session& s, const Ctx& c, S day, S stdid, S grpid) {
   return writeoff::default_kiv8(s, c, day, stdid, grpid);
 }

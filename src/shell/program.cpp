@@ -34,7 +34,9 @@ void Program::cmd_confirm_Click() {
   if (result.focus_file_button) window_.focus_Cmd_showpath();
 }
 
-void Program::cmd_exit_Click() { leave(false); }
+void Program::cmd_exit_Click() {
+  leave(false);
+}
 
 bool Program::may_close() {
   if (closing_) return true;

@@ -123,7 +123,9 @@ Connection& Connection::operator=(Connection&& other) noexcept {
   return *this;
 }
 
-Connection::~Connection() { close_with_cache(db_, busy_.get()); }
+Connection::~Connection() {
+  close_with_cache(db_, busy_.get());
+}
 
 sqlite3_stmt* Connection::take_cached(const std::string& sql) {
   auto found = busy_->cache.find(sql);
@@ -150,10 +152,16 @@ void Connection::execute(const std::string& sql) {
   }
 }
 
-std::int64_t Connection::changes() const { return sqlite3_changes(db_); }
+std::int64_t Connection::changes() const {
+  return sqlite3_changes(db_);
+}
 
-void Connection::set_busy_timeout_ms(int ms) { busy_->timeout_ms = ms; }
+void Connection::set_busy_timeout_ms(int ms) {
+  busy_->timeout_ms = ms;
+}
 
-void Connection::set_busy_pump(BusyPump pump) { busy_->pump = std::move(pump); }
+void Connection::set_busy_pump(BusyPump pump) {
+  busy_->pump = std::move(pump);
+}
 
 }  // namespace kiv::store

@@ -13,7 +13,9 @@ namespace kiv::store {
 
 namespace {
 
-[[noreturn]] void throw_last(sqlite3* db, int rc) { throw DbError(sqlite_error(rc, sqlite3_errmsg(db))); }
+[[noreturn]] void throw_last(sqlite3* db, int rc) {
+  throw DbError(sqlite_error(rc, sqlite3_errmsg(db)));
+}
 
 }  // namespace
 
@@ -75,12 +77,15 @@ void Statement::reset() {
   sqlite3_clear_bindings(stmt_);
 }
 
-bool Statement::is_null(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+bool Statement::is_null(int column) const {
+  return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+}
 
 std::string Statement::text(int column) const {
   const auto* bytes = sqlite3_column_text(stmt_, column);
   if (bytes == nullptr) return {};
-  return std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+  return std::string(reinterpret_cast<const char*>(bytes),
+                     static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
 }
 
 std::string Statement::yes_no_text(int column) const {
@@ -122,7 +127,9 @@ std::optional<Cents> Statement::cents(int column) const {
   }
 }
 
-std::int64_t Statement::integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+std::int64_t Statement::integer(int column) const {
+  return sqlite3_column_int64(stmt_, column);
+}
 
 std::string Statement::date_mdy(int column) const {
   if (is_null(column)) return {};
