@@ -1,32 +1,100 @@
 #pragma once
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <optional>
+#include <regex>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "tool_run.h"
 
 namespace kiv::testing {
 
-// The built kiv2700 run as a child process under conditions a test sets:
-// killed at a given moment, or with a limit on the size of files it writes.
-struct ChildSetup {
-  std::vector<std::string> args;                        // after the program name
-  std::string scratch_dir;                              // where its output is caught
-  std::optional<std::chrono::microseconds> kill_after;  // SIGKILL this long after the start
-  std::optional<rlim_t> file_size_limit;                // RLIMIT_FSIZE, with SIGXFSZ ignored
-  bool watch_memory = false;                            // sample the peak resident set while it runs
+// The built kiv2700 as a child process: killed after a while, writing under
+// a file-size limit (SIGXFSZ ignored: writes past it fail with EFBIG, as on a
+// full disk), or watched for its peak resident memory.
+struct Child {
+  std::vector<std::string> args;
+  std::optional<std::chrono::microseconds> kill_after{};
+  std::optional<rlim_t> file_size_limit{};
+  bool watch_memory = false;
 };
 
 struct ChildEnd {
-  bool killed = false;  // ended by our SIGKILL
+  bool killed = false;  // by our SIGKILL
   int status = -1;      // exit status when it exited
-  std::string out, err;
-  std::chrono::duration<double> elapsed{};
-  long peak_rss_kib = 0;  // high-water mark of its resident set, when watched
+  std::string out;      // standard output and error together
+  double seconds = 0;
+  long peak_kib = 0;
 };
 
-ChildEnd run_child(const ChildSetup& setup);
+// VmHWM of a running process in KiB; 0 until it has become the tool (before
+// exec it is a copy of this test program) and once it is gone.
+inline long high_water_kib(pid_t pid) {
+  static const auto tool = std::filesystem::canonical(KIV_CLI_PATH);
+  std::error_code ec;
+  if (std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec) != tool) return 0;
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
+inline ChildEnd run_child(const Child& child, const std::string& scratch_dir) {
+  const std::string out_path = scratch_dir + "/child_out.txt";
+  std::vector<std::string> all = {KIV_CLI_PATH};
+  all.insert(all.end(), child.args.begin(), child.args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const auto started = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {  // only async-signal-safe calls until exec
+    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) _exit(126);
+    if (child.file_size_limit) {
+      signal(SIGXFSZ, SIG_IGN);  // an ignored signal stays ignored across exec
+      const rlimit limit{*child.file_size_limit, *child.file_size_limit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  ChildEnd end;
+  int status = 0;
+  if (child.kill_after) {
+    std::this_thread::sleep_until(started + *child.kill_after);
+    kill(pid, SIGKILL);  // one that has ended already is a zombie until waited for: no harm
+  }
+  while (child.watch_memory && waitpid(pid, &status, WNOHANG) == 0) {
+    end.peak_kib = std::max(end.peak_kib, high_water_kib(pid));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (!child.watch_memory) waitpid(pid, &status, 0);
+  end.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  end.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+  end.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  end.out = slurp(out_path);
+  return end;
+}
+
+// A top-level field of the tool's one-line JSON: a string without its quotes,
+// else the value as written ("" when missing).
+inline std::string json_field(const std::string& json, const std::string& key) {
+  std::smatch m;
+  if (!std::regex_search(json, m, std::regex("\"" + key + "\":(?:\"((?:[^\"\\\\]|\\\\.)*)\"|(\\[[^\\]]*\\]|[^,}]*))")))
+    return "";
+  return m[1].matched ? m[1].str() : m[2].str();
+}
 
 }  // namespace kiv::testing

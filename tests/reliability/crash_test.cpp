@@ -1,163 +1,191 @@
 // A run killed at any moment leaves a sound database holding whole lines
-// only: exactly what a clean run leaves after some number of lines.
+// only, in file order: what a clean run leaves after some number of lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "child_run.h"
-#include "clean_run.h"
-#include "json_fields.h"
-#include "schools.h"
-#include "suite_state.h"
+#include "import/collection_writer.h"
+#include "import/import_run.h"
+#include "recording_operator.h"
+#include "store/statement.h"
 #include "temp_suite.h"
 #include "tool_run.h"
 
 namespace kiv::testing {
 namespace {
 
+namespace fs = std::filesystem;
 using std::chrono::microseconds;
 
-// Kills land anywhere: in the validation pass, between lines, inside a
-// line, while a batch is being committed and synced.
 constexpr int kKills = 10;
+constexpr int kLines = 3000;  // in either school's file
 
-std::string post_file(const std::string& root) {
-  return SuitePaths{root}.staging_file();
+// What a run may change: a cheap fingerprint narrows the search, every row
+// of the tables it writes decides it.
+std::string fingerprint(store::Connection& db) {
+  return query_text(
+      db,
+      "SELECT (SELECT count(*) || ',' || total(paystas) || ',' || count(payday) || ',' || count(failfac) "
+      "|| ',' || total(realamt) || ',' || total(Unequal) || ',' || count(unusual) FROM KIV8_Payment) "
+      "|| '/' || (SELECT count(*) FROM KIV9_Payitem) || '/' || (SELECT total(PayStas) FROM KIV10_Agency)");
 }
 
-ChildEnd post(const std::string& root, const std::string& scratch, std::optional<microseconds> kill_after = {}) {
-  return run_child({{"post", "--root", root, "--json", post_file(root)}, scratch, kill_after, {}, false});
+std::string rows(store::Connection& db) {
+  std::string out;
+  for (const std::string table : {"KIV8_Payment", "KIV9_Payitem", "KIV10_Agency"}) {
+    std::string row;  // quote() keeps null, text and number apart
+    store::Statement columns(db, "PRAGMA table_info(" + table + ")");
+    while (columns.step()) row += (row.empty() ? "quote(" : " || '|' || quote(") + columns.text(1) + ")";
+    store::Statement all(db, "SELECT " + row + " AS r FROM " + table + " ORDER BY r");
+    out += "== " + table + "\n";
+    while (all.step()) out += all.text(0) + "\n";
+  }
+  return out;
 }
 
-// Opens the database as the next run would (a hot journal is rolled back
-// here) and checks it is sound.
-SuiteState state_after_kill(const std::string& root) {
+// Opens a database as the next run would (rolling a hot journal back).
+store::Connection open_sound(const std::string& root) {
   auto db = store::Connection::open(SuitePaths{root}.db_path());
-  EXPECT_EQ(integrity_check(db), "ok");
-  return read_state(db);
+  EXPECT_EQ(query_text(db, "PRAGMA integrity_check"), "ok") << root;
+  return db;
 }
 
-TEST(CrashSafety, RunKilledAtRandomMomentsLeavesTheDatabaseOfACleanRunStoppedAfterSomeLine) {
-  TempSuite scratch(false);
-  const std::string& pristine = pristine_demo_school();
-  const std::int64_t lines = static_cast<std::int64_t>(detail_lines(post_file(pristine)).size());
+struct Kill {
+  std::string root, fingerprint, rows;
+  bool killed = false;
+  std::int64_t k = -1;  // a clean run stopped after k lines leaves the same database
+  bool midway() const { return killed && k > 0 && k < kLines; }
+};
 
-  // How long a whole run takes, to spread the kills over it.
-  copy_suite(pristine, scratch.root() + "/timed");
-  const ChildEnd timed = post(scratch.root() + "/timed", scratch.root());
-  ASSERT_EQ(timed.status, 0) << timed.err;
-  const double run_seconds = timed.elapsed.count();
+// A clean run noting, as each line starts (with the payment lookup) and at
+// the end, when its database equals that of each kill.
+class Watcher : public import::LineOperations {
+ public:
+  explicit Watcher(std::vector<Kill>& kills) : kills_(kills) {}
+  writeoff::LookupResult select_KIV8_Payment(Session& s, Ctx& c, S stdid, S grpid, S day) override {
+    observe(s.db);
+    ++lines_;
+    return LineOperations::select_KIV8_Payment(s, c, stdid, grpid, day);
+  }
+  void observe(store::Connection& db) {
+    const std::string now = fingerprint(db);
+    std::string all;
+    for (Kill& kill : kills_) {
+      if (kill.k >= 0 || kill.fingerprint != now) continue;
+      if (all.empty()) all = rows(db);
+      if (all == kill.rows) kill.k = lines_;
+    }
+  }
 
-  std::vector<SuiteState> targets;
-  std::vector<double> delays;
-  std::vector<bool> killed;
+ private:
+  std::vector<Kill>& kills_;
+  std::int64_t lines_ = 0;
+};
+
+// Posts `file` on copies of `school` killed at seeded moments, one in each
+// tenth of a whole run (start-up, posting, commits and exit alike): each
+// database must open sound and equal that of a clean run stopped after some line.
+std::vector<Kill> kill_runs(const std::string& school, const std::string& file, const std::string& scratch) {
+  const auto post = [&](const std::string& root, std::optional<microseconds> kill_after) {
+    fs::copy(school, root, fs::copy_options::recursive);
+    return run_child({{"post", "--root", root, "--json", file}, kill_after}, scratch);
+  };
+  const ChildEnd whole = post(scratch + "/whole", {});
+  EXPECT_EQ(whole.status, 0) << whole.out;
+  std::vector<Kill> kills;
   for (int seed = 1; seed <= kKills; ++seed) {
-    // One kill in each tenth of the run, at a seeded random point in it, so
-    // that the kills cover the start-up, the posting and the exit alike.
     std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
-    const double within = std::uniform_real_distribution<double>(0.0, 1.0)(random);
-    const double delay = (seed - 1 + within) / kKills * run_seconds;
-    const std::string root = scratch.root() + "/kill" + std::to_string(seed);
-    copy_suite(pristine, root);
-    const ChildEnd end = post(root, scratch.root(), microseconds(static_cast<std::int64_t>(delay * 1e6)));
-    delays.push_back(delay);
-    killed.push_back(end.killed);
-    ASSERT_NO_THROW(targets.push_back(state_after_kill(root))) << "the database opens after a kill at " << delay;
+    const double at = (seed - 1 + std::uniform_real_distribution<double>(0, 1)(random)) / kKills * whole.seconds;
+    const std::string root = scratch + "/kill" + std::to_string(seed);
+    const bool killed = post(root, microseconds(static_cast<std::int64_t>(at * 1e6))).killed;
+    auto db = open_sound(root);
+    kills.push_back({root, fingerprint(db), rows(db), killed});
   }
-
-  const auto matches = clean_states_matching(pristine, post_file(pristine), targets, scratch.root() + "/clean");
-  int interrupted_midway = 0;
-  for (std::size_t i = 0; i < targets.size(); ++i) {
-    SCOPED_TRACE("kill " + std::to_string(i + 1) + " after " + std::to_string(delays[i]) + " s of " +
-                 std::to_string(run_seconds) + " s");
-    ASSERT_FALSE(matches[i].empty()) << "a half-posted line or batch: no clean run stopped after any line "
-                                     << "leaves this database (" << targets[i].fingerprint << ")";
-    const std::int64_t k = matches[i].front();
-    if (killed[i] && k > 0 && k < lines) ++interrupted_midway;
-    std::printf("[ kill %zu ] at %.3f s of %.3f s: %s, database of a clean run after %lld of %lld lines\n", i + 1,
-                delays[i], run_seconds, killed[i] ? "killed" : "had ended", static_cast<long long>(k),
-                static_cast<long long>(lines));
+  Watcher clean(kills);
+  fs::copy(school, scratch + "/clean", fs::copy_options::recursive);
+  RecordingOperator op;
+  EXPECT_EQ(import::confirm_run({SuitePaths{scratch + "/clean"}, false, file}, op, &clean).outcome,
+            kiv::import::RunOutcome::completed);
+  auto db = store::Connection::open(SuitePaths{scratch + "/clean"}.db_path());
+  clean.observe(db);
+  for (const Kill& kill : kills) {
+    EXPECT_GE(kill.k, 0) << kill.root << " holds half a line or batch: " << kill.fingerprint;
+    std::printf("[ kill ] %s: as a clean run after %lld lines\n", kill.killed ? "killed" : "had ended",
+                static_cast<long long>(kill.k));
   }
-  EXPECT_GE(interrupted_midway, 1) << "no kill landed while lines were being posted";
+  return kills;
 }
 
-// The log of a run: pairs of (detail line, message line).
-std::vector<std::pair<std::string, std::string>> log_pairs(const std::string& path) {
-  const std::string text = slurp(path);
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  EXPECT_EQ(start, text.size()) << "the log ends with a whole line";
-  std::vector<std::pair<std::string, std::string>> pairs;
-  for (std::size_t i = 0; i + 1 < lines.size(); i += 2) pairs.emplace_back(lines[i], lines[i + 1]);
-  EXPECT_EQ(lines.size() % 2, 0u);
-  return pairs;
-}
-
-TEST(CrashSafety, PostingTheSameFileAgainAfterAKillPostsTheRestAndLogsThePostedLinesAsRepeated) {
-  constexpr std::int64_t kStudents = 3000;
-  TempSuite school;
-  const std::string file = school.root() + "/in/post1003.dat";
-  std::filesystem::create_directories(school.root() + "/in");
-  make_single_record_school(school.paths(), kStudents, file);
-  const auto lines = detail_lines(file);
+TEST(CrashSafety, KillsAtSeededMomentsLeaveTheDatabaseOfACleanRunStoppedAfterSomeLine) {
   TempSuite scratch(false);
+  const std::string school = scratch.root() + "/school";
+  const auto demo = run_tool(scratch.root(), {"demo", "--root", school, "--students", std::to_string(kLines)});
+  ASSERT_EQ(demo.status, 0) << demo.err;  // every kind of line
+  const auto kills = kill_runs(school, SuitePaths{school}.staging_file(), scratch.root());
+  EXPECT_TRUE(std::ranges::any_of(kills, &Kill::midway)) << "no kill landed while lines were being posted";
+}
 
-  // The state a whole clean run leaves, and how long it takes.
-  const std::string whole = scratch.root() + "/whole";
-  copy_suite(school.root(), whole);
-  const ChildEnd clean = run_child({{"post", "--root", whole, "--json", file}, scratch.root(), {}, {}, false});
-  ASSERT_EQ(clean.status, 0) << clean.err;
-  const SuiteState posted_whole = read_state(SuitePaths{whole}.db_path());
-
-  // Kill a run part of the way through; try other moments if it ended
-  // before its first commit or after its last.
-  std::string root;
-  std::int64_t k = 0;
-  for (double fraction : {0.5, 0.35, 0.65, 0.2, 0.8, 0.1}) {
-    root = scratch.root() + "/killed" + std::to_string(static_cast<int>(fraction * 100));
-    copy_suite(school.root(), root);
-    const auto delay = microseconds(static_cast<std::int64_t>(clean.elapsed.count() * fraction * 1e6));
-    const ChildEnd end = run_child({{"post", "--root", root, "--json", file}, scratch.root(), delay, {}, false});
-    auto db = store::Connection::open(SuitePaths{root}.db_path());
-    ASSERT_EQ(integrity_check(db), "ok");
-    k = query_int(db, "SELECT count(*) FROM KIV8_Payment WHERE pay_record='1'");
-    // Each line is whole: a record written off is written off completely.
-    EXPECT_EQ(query_int(db,
-                        "SELECT count(*) FROM KIV8_Payment WHERE paystas<>0 AND payway='1' AND "
-                        "payday='2004-10-15' AND pay_record='1'"),
-              k);
-    EXPECT_EQ(query_int(db, "SELECT count(*) FROM KIV8_Payment WHERE paystas<>0 OR payday IS NOT NULL"), k);
-    // Lines are posted in file order: the first k students and no others.
-    EXPECT_EQ(query_int(db, "SELECT count(*) FROM KIV8_Payment WHERE pay_record='1' AND CAST(stdid AS INTEGER)<" +
-                                std::to_string(10000 + k)),
-              k);
-    if (end.killed && k > 0 && k < kStudents) break;
+// Students 10000 on, each with one unpaid record, and a file paying each
+// exactly what is due, in student order; returns its detail lines.
+std::vector<std::string> single_record_school(const TempSuite& school, int students, const std::string& file) {
+  auto db = school.open();
+  db.execute(
+      "INSERT INTO KIV10_Agency (PayStas, tranday, grpid) VALUES (0, '2004-10-15', 1);"
+      "CREATE TEMP TABLE n (i INTEGER)");
+  store::Statement(db,
+                   "WITH RECURSIVE s(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM s WHERE i + 1 < ?1) "
+                   "INSERT INTO n SELECT i FROM s")
+      .bind(1, students)
+      .run();
+  db.execute(
+      "INSERT INTO KIV7_Student (stdid, delmark, grade, clsid, seatno) "
+      "SELECT 10000 + i, 0, 1 + i % 6, 1 + i % 4, 1 + i % 40 FROM n;"
+      "INSERT INTO KIV8_Payment (stdid, tranday, grpid, acctid, offno, payamt, fee) "
+      "SELECT 10000 + i, '2004-10-15', 1, 'P' || (10000 + i), 'OF00' || (10000 + i), 1500 + i % 7 * 10, 0 FROM n;"
+      "INSERT INTO KIV9_Payitem (stdid, tranday, grpid) SELECT 10000 + i, '2004-10-15', 1 FROM n");
+  std::vector<std::string> lines;
+  std::string content;
+  Cents total = 0;
+  for (int i = 0; i < students; ++i) {
+    const Cents due = 150000 + i % 7 * 1000;
+    lines.push_back(import::format_detail({"0931015", "", "", due, "0", std::to_string(10000 + i), "01", ""}));
+    content += lines.back() + "\r\n";
+    total += due;
   }
-  std::printf("[ killed ] after %lld of %lld lines were committed\n", static_cast<long long>(k),
-              static_cast<long long>(kStudents));
-  ASSERT_GT(k, 0) << "no kill landed after a commit";
-  ASSERT_LT(k, kStudents) << "no kill landed before the last commit";
+  std::ofstream(file, std::ios::binary) << content << import::format_trailer(students, total, students, total)
+                                        << "\r\n";
+  return lines;
+}
 
-  const ChildEnd again = run_child({{"post", "--root", root, "--json", file}, scratch.root(), {}, {}, false});
-  ASSERT_EQ(again.status, 0) << again.err;
-  EXPECT_EQ(json_int(again.out, "ok"), kStudents - k) << again.out;
-  EXPECT_EQ(json_int(again.out, "errors"), k) << again.out;
-  EXPECT_EQ(json_int(again.out, "failed"), 0) << again.out;
-  const auto log = json_text(again.out, "log");
-  ASSERT_TRUE(log) << again.out;
-  const auto pairs = log_pairs(*log);
-  ASSERT_EQ(static_cast<std::int64_t>(pairs.size()), k);
-  for (std::int64_t i = 0; i < k; ++i) {
-    ASSERT_EQ(pairs[static_cast<std::size_t>(i)].first, lines[static_cast<std::size_t>(i)]) << "log pair " << i;
-    ASSERT_TRUE(pairs[static_cast<std::size_t>(i)].second.ends_with(" 重複銷帳 "))
-        << pairs[static_cast<std::size_t>(i)].second;
+TEST(CrashSafety, PostingAgainAfterAKillPostsTheRestAndLogsThePostedLinesAsRepeated) {
+  TempSuite school, scratch(false);
+  const std::string file = scratch.root() + "/post1003.dat";
+  const auto lines = single_record_school(school, kLines, file);
+  const auto kills = kill_runs(school.root(), file, scratch.root());
+  const auto killed = std::ranges::find_if(kills, &Kill::midway);
+  ASSERT_NE(killed, kills.end()) << "no kill landed while lines were being posted";
+
+  RecordingOperator op;
+  const auto r = import::confirm_run({SuitePaths{killed->root}, false, file}, op);
+  EXPECT_EQ(r.ok, kLines - killed->k);
+  EXPECT_EQ(r.errors, killed->k);
+  ASSERT_TRUE(r.log_path);
+  const std::string log = slurp(*r.log_path);
+  std::vector<std::string> logged;
+  for (std::size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    logged.push_back(log.substr(at, end - at));
   }
-  EXPECT_TRUE(read_state(SuitePaths{root}.db_path()) == posted_whole)
-      << "after the second run the school is as one whole clean run leaves it";
+  ASSERT_EQ(logged.size(), 2 * static_cast<std::size_t>(killed->k));
+  for (std::size_t i = 0; i < logged.size(); i += 2) {
+    EXPECT_EQ(logged[i], lines[i / 2]);
+    EXPECT_TRUE(logged[i + 1].ends_with(import::log_text::kDuplicate)) << logged[i + 1];
+  }
+  auto twice = open_sound(killed->root), once = open_sound(scratch.root() + "/whole");
+  EXPECT_TRUE(rows(twice) == rows(once)) << "after the second run the school is as one whole run leaves it";
 }
 
 }  // namespace

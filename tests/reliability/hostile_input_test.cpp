@@ -1,197 +1,137 @@
 // Collection files and path texts made to break the program: SQL
-// metacharacters, NUL and bytes that are not UTF-8, very long lines. They
-// are data: the run completes and touches only the records the lines name.
+// metacharacters, NUL and bytes that are not UTF-8, very long lines, a file
+// of gigabytes. They are data: the run touches only the records the lines name.
 #include <gtest/gtest.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
-#include <filesystem>
+#include <cstdlib>
+#include <fstream>
 
 #include "../run/run_fixture.h"
-#include "import/collection_file.h"
+#include "child_run.h"
 #include "store/statement.h"
-#include "suite_state.h"
-#include "tool_run.h"
 
 namespace kiv::testing {
 namespace {
 
-namespace fs = std::filesystem;
-using import::RunOutcome;
+using namespace std::string_literals;
 
-// Every SQL metacharacter in one field-sized text.
 constexpr const char* kStdid1 = "'--;\"";
 constexpr const char* kStdid2 = "\";'--";
 constexpr const char* kPayerId = "p'--;\"DROP";  // 10 characters
 constexpr const char* kAcct7 = "'--;\"x;";       // characters 8 to 14 of the payer account
-constexpr const char* kFailCode = "';";
 
-int critical_messages(const RecordingOperator& op) {
-  return static_cast<int>(std::count_if(op.messages.begin(), op.messages.end(),
-                                        [](const auto& m) { return m.icon == MessageIcon::critical; }));
-}
-
-// Rows of the payment, fee item and student tables that no line names,
-// and the schema: what must not change.
+// The schema and the rows no line names: what must not change.
 std::string untouched(const RunFixture& f) {
-  auto db = f.suite.open();
-  std::string out;
-  for (const char* sql :
-       {"SELECT group_concat(sql) FROM sqlite_master",
-        "SELECT group_concat(quote(stdid)||quote(paystas)||quote(payway)||quote(payday)||quote(pay_record)||"
-        "quote(failfac)||quote(realamt)||quote(unusual)) FROM (SELECT * FROM KIV8_Payment WHERE stdid LIKE 'V%' "
-        "OR stdid IN ('D0001', 'E0001') ORDER BY stdid)",
-        "SELECT count(*) || group_concat(stdid) FROM KIV8_Payment", "SELECT count(*) FROM KIV9_Payitem",
-        "SELECT group_concat(quote(stdid)||quote(delmark)||quote(grade)) FROM KIV7_Student"}) {
-    out += query_text(db, sql) + "\n";
-  }
-  return out;
-}
-
-void seed_named_school(RunFixture& f) {
-  auto db = f.suite.open();
-  for (const char* id : {kStdid1, kStdid2, "C0001", "D0001", "E0001", "V0001", "V0002", "V'--;"}) {
-    store::Statement(db,
-                     "INSERT INTO KIV7_Student (stdid, delmark, grade, clsid, seatno) VALUES (?1, 0, '3', '2', '7')")
-        .bind(1, id)
-        .run();
-    store::Statement(db,
-                     "INSERT INTO KIV8_Payment (stdid, tranday, grpid, acctid, offno, payamt, fee) "
-                     "VALUES (?1, '2004-10-15', 1, ?2, ?3, 100, 0)")
-        .bind(1, id)
-        .bind(2, std::string("A") + id)
-        .bind(3, std::string("OF") + id)
-        .run();
-  }
-  // One payer's two records, paid by one combined transfer.
-  for (const auto& [id, due] : {std::pair{"B0001", "100"}, std::pair{"B0002", "200"}}) {
-    store::Statement(db, "INSERT INTO KIV7_Student (stdid, delmark) VALUES (?1, 0)").bind(1, id).run();
-    store::Statement(db,
-                     "INSERT INTO KIV8_Payment (stdid, tranday, grpid, acctid, offno, payamt, fee) "
-                     "VALUES (?1, '2004-10-15', 1, ?2, ?3, ?4, 10)")
-        .bind(1, id)
-        .bind(2, kPayerId)
-        .bind(3, std::string("OF") + kAcct7)
-        .bind(4, due)
-        .run();
-  }
-  db.execute("INSERT INTO KIV10_Agency (PayStas, tranday, grpid) VALUES (0, '2004-10-15', 1)");
-}
-
-TEST(HostileInput, SqlMetacharactersInEveryTextFieldAreDataThatReachOnlyTheNamedRecords) {
-  RunFixture f;
-  seed_named_school(f);
-  f.detail(kStdid1, 10000);
-  f.detail(kStdid2, 10000);
-  f.detail("B0001", 31000, "", "1", kPayerId, std::string("0000000") + kAcct7);
-  f.detail("C0001", 10000, kFailCode);
-  f.lines.push_back(import::format_detail({"0931015", "", "", 10000, "0", "D0001", "'-", ""}));
-  f.lines.push_back(import::format_detail({"0931015", "", "", 10000, "0", "E0001", "1;", ""}));
-  const std::string before = untouched(f);
-
-  const auto r = f.run();
-  EXPECT_EQ(r.outcome, RunOutcome::completed);
-  EXPECT_EQ(r.ok, 3);
-  EXPECT_EQ(r.failed, 1);
-  EXPECT_EQ(r.errors, 2);
-  // The one message: a group text "1;" is not a whole number where the
-  // write splices a group (a type mismatch by rule), never a broken statement.
-  ASSERT_EQ(critical_messages(f.op), 1);
-  EXPECT_TRUE(f.op.messages[0].text.ends_with("(13)")) << f.op.messages[0].text;
-
-  EXPECT_EQ(f.query("SELECT group_concat(stdid, ' ') FROM (SELECT stdid FROM KIV8_Payment WHERE paystas<>0 AND "
-                    "pay_record='1' ORDER BY stdid)"),
-            std::string(kStdid2) + " " + kStdid1 + " B0001 B0002");
-  EXPECT_EQ(f.query("SELECT failfac FROM KIV8_Payment WHERE stdid='C0001'"), kFailCode) << "stored exactly";
-  EXPECT_EQ(untouched(f), before);
-  const auto log = f.log_lines(r);
-  ASSERT_EQ(log.size(), 4u);
-  EXPECT_EQ(log[0], f.lines[4]);
-  EXPECT_EQ(log[1], ",查無繳費記錄檔") << "the group text \"'-\" is group 0: no record";
-  EXPECT_EQ(log[2], f.lines[5]);
-  EXPECT_EQ(log[3], " ,銷帳寫入失敗 ");
-}
-
-TEST(HostileInput, PathTextWithSqlMetacharactersNamesItsFile) {
-  RunFixture f;
-  f.student_with_record("10001", "100");
-  f.detail("10001", 10000);
-  const std::string content = slurp(f.write());
-  const std::string path = f.suite.write_file("in/it's --; \"x\"/post'1003;--\".dat", content);
-  const auto r = import::confirm_run({f.suite.paths(), false, path}, f.op);
-  EXPECT_EQ(r.outcome, RunOutcome::completed);
-  EXPECT_EQ(r.ok, 1);
-  EXPECT_EQ(critical_messages(f.op), 0);
-
-  // Through the headless tool, and a missing file named the same way.
-  const auto missing = run_tool(f.suite.root(), {"post", "--root", f.suite.root(), "--json", path + "'"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.out.find("找 不 到 檔 案 ( " + f.suite.root() + "/in/it's --; \\\"x\\\"/post'1003;--\\\".dat' )"),
-            std::string::npos)
-      << missing.out;
+  return f.query(
+      "SELECT (SELECT group_concat(sql) FROM sqlite_master) || (SELECT count(*) FROM KIV9_Payitem) || "
+      "(SELECT group_concat(quote(stdid) || quote(delmark) || quote(grade)) FROM KIV7_Student) || "
+      "(SELECT group_concat(quote(stdid) || quote(paystas) || quote(payway) || quote(payday) || quote(pay_record) || "
+      "quote(failfac) || quote(realamt) || quote(unusual)) FROM (SELECT * FROM KIV8_Payment WHERE stdid LIKE 'V%' "
+      "OR stdid IN ('D0001', 'E0001') ORDER BY stdid))");
 }
 
 // A detail line for `stdid` with `bytes` written over it from 1-based column `at`.
 std::string line_with(const std::string& stdid, std::size_t at, const std::string& bytes) {
   std::string line = import::format_detail({"0931015", "00000000000000", "", 10000, "0", stdid, "01", ""});
-  line.replace(at - 1, bytes.size(), bytes);
-  return line;
+  return line.replace(at - 1, bytes.size(), bytes);
 }
 
-TEST(HostileInput, NulAndBytesThatAreNotUtf8AreCarriedAsTheyAreAndLoggedByteForByte) {
+TEST(HostileInput, LinesAndPathMadeToBreakTheRunAreDataThatReachOnlyTheRecordsNamedAndAreLoggedByteForByte) {
   RunFixture f;
-  f.student_with_record("10001", "100");
-  f.student_with_record("10003", "100");
-  using namespace std::string_literals;
-  f.lines.push_back(line_with("10001", 2, "\0\0\xff\xfe\0\x80\xc3"s));  // unused columns
-  f.lines.push_back(line_with("10002", 65, "100\0"s + "2"));            // NUL inside the student number
-  f.lines.push_back(line_with("\xff\xfe\xfd\xfc\xfb", 34, "\xc3\x28\xa0\xa1\xe2\x82"));  // not UTF-8
-  f.lines.push_back(line_with("10003", 56, "\r\x1b\x7f"));                               // a lone CR, ESC, DEL
-  const auto r = f.run();
-  EXPECT_EQ(r.outcome, RunOutcome::completed);
-  EXPECT_EQ(r.ok, 2);
-  EXPECT_EQ(r.errors, 2);
-  EXPECT_EQ(critical_messages(f.op), 0);
-  EXPECT_EQ(f.query("SELECT group_concat(stdid) FROM KIV8_Payment WHERE paystas<>0"), "10001,10003");
-  const auto log = f.log_lines(r);
-  ASSERT_EQ(log.size(), 4u);
-  EXPECT_EQ(log[0], f.lines[1]);
-  EXPECT_EQ(log[2], f.lines[2]);
-  EXPECT_EQ(log[3], ",查無繳費記錄檔");
-}
-
-TEST(HostileInput, RecordOfAnUnknownKindRejectsTheFileBeforeAnythingIsPosted) {
-  using namespace std::string_literals;
-  for (const std::string& first : {"\0"s, "\xef\xbb\xbf"s, "\xff"s}) {  // NUL, a UTF-8 byte order mark, not UTF-8
-    RunFixture f;
-    f.student_with_record("10001", "100");
-    f.detail("10001", 10000);
-    f.lines.push_back(first + f.lines[0]);
-    const auto r = f.run();
-    EXPECT_EQ(r.outcome, RunOutcome::stopped);
-    ASSERT_EQ(f.op.messages.size(), 1u);
-    EXPECT_EQ(f.op.messages[0].text, import::kMsgMalformed);
-    EXPECT_EQ(f.query("SELECT count(*) FROM KIV8_Payment WHERE paystas<>0"), "0");
+  {
+    auto db = f.suite.open();
+    // B0001 and B0002 are one payer's two records, paid by one combined transfer.
+    for (const std::string id :
+         {kStdid1, kStdid2, "C0001", "D0001", "E0001", "V0001", "V'--;", "10001", "10003", "B0001", "B0002"}) {
+      const bool payer = id[0] == 'B';
+      store::Statement(db, "INSERT INTO KIV7_Student (stdid, delmark, grade) VALUES (?1, 0, '3')").bind(1, id).run();
+      store::Statement(db,
+                       "INSERT INTO KIV8_Payment (stdid, tranday, grpid, acctid, offno, payamt, fee) "
+                       "VALUES (?1, '2004-10-15', 1, ?2, 'OF' || ?3, ?4, 10)")
+          .bind(1, id)
+          .bind(2, payer ? kPayerId : id)
+          .bind(3, payer ? kAcct7 : id)
+          .bind(4, id == "B0002" ? 200
+                   : payer       ? 100
+                                 : 90)
+          .run();
+    }
+    db.execute("INSERT INTO KIV10_Agency (PayStas, tranday, grpid) VALUES (0, '2004-10-15', 1)");
   }
+  std::string megabyte(1 << 20, 'x');
+  for (std::size_t i = 0; i < megabyte.size(); i += 4099) megabyte[i] = static_cast<char>(i % 256);
+  std::replace(megabyte.begin(), megabyte.end(), '\n', 'n');
+  f.detail(kStdid1, 10000);
+  f.detail(kStdid2, 10000);
+  f.detail("B0001", 31000, "", "1", kPayerId, std::string("0000000") + kAcct7);
+  f.detail("C0001", 10000, "';");
+  f.lines.push_back(import::format_detail({"0931015", "", "", 10000, "0", "D0001", "'-", ""}));  // 4: group 0
+  f.lines.push_back(import::format_detail({"0931015", "", "", 10000, "0", "E0001", "1;", ""}));
+  f.lines.push_back(line_with("10001", 2, "\0\0\xff\xfe\0\x80\xc3"s));                   // unused columns
+  f.lines.push_back(line_with("10002", 65, "100\0"s + "2"));                             // 7: in the number
+  f.lines.push_back(line_with("\xff\xfe\xfd\xfc\xfb", 34, "\xc3\x28\xa0\xa1\xe2\x82"));  // not UTF-8
+  f.lines.push_back(line_with("10003", 56, "\r\x1b\x7f") + megabyte);                    // lone CR, ESC, DEL
+  f.lines.push_back(line_with("99999", 1, "1") + megabyte);
+  const std::string path = f.suite.write_file("in/it's --; \"x\"/post'1003;--\".dat", slurp(f.write()));
+  const std::string before = untouched(f);
+
+  const auto r = import::confirm_run({f.suite.paths(), false, path}, f.op);
+  EXPECT_EQ(r.outcome, import::RunOutcome::completed);
+  EXPECT_EQ((std::vector<std::int64_t>{r.lines, r.ok, r.failed, r.errors}), (std::vector<std::int64_t>{11, 5, 1, 5}));
+  // Besides the summary, one message: a group text "1;" is not a whole number
+  // where the write splices a group (a type mismatch by rule), never a broken statement.
+  ASSERT_EQ(f.op.messages.size(), 2u);
+  EXPECT_TRUE(f.op.messages[0].text.ends_with("(13)")) << f.op.messages[0].text;
+  EXPECT_EQ(f.query("SELECT group_concat(stdid, ' ') FROM (SELECT stdid FROM KIV8_Payment WHERE paystas<>0 AND "
+                    "pay_record='1' ORDER BY stdid)"),
+            std::string(kStdid2) + " " + kStdid1 + " 10001 10003 B0001 B0002");
+  EXPECT_EQ(f.query("SELECT failfac FROM KIV8_Payment WHERE stdid='C0001'"), "';") << "stored exactly";
+  EXPECT_EQ(untouched(f), before);
+  const std::string none = import::log_text::kNoPaymentRecord;
+  EXPECT_TRUE(f.log_lines(r) == (std::vector<std::string>{f.lines[4], none, f.lines[5], import::log_text::kWriteFailed,
+                                                          f.lines[7], none, f.lines[8], none, f.lines[10], none}))
+      << "the lines logged whole, the megabyte one too";
+
+  f.op.messages.clear();
+  kiv::import::confirm_run({f.suite.paths(), false, path + "'"}, f.op);
+  ASSERT_EQ(f.op.messages.size(), 1u);
+  EXPECT_EQ(f.op.messages[0].text, "找 不 到 檔 案 ( " + path + "' )");
 }
 
-TEST(HostileInput, LinesOfAMegabyteArePostedOrLoggedWhole) {
-  RunFixture f;
-  f.student_with_record("10001", "100");
-  std::string tail(1 << 20, 'x');
-  for (std::size_t i = 0; i < tail.size(); i += 4099) tail[i] = static_cast<char>(i % 256);  // NUL and high bytes too
-  std::replace(tail.begin(), tail.end(), '\n', 'n');
-  f.detail("10001", 10000);
-  f.lines.back() += tail;
-  f.detail("99999", 10000);
-  f.lines.back() += tail;
-  const auto r = f.run();
-  EXPECT_EQ(r.outcome, RunOutcome::completed);
-  EXPECT_EQ(r.lines, 2);
-  EXPECT_EQ(r.ok, 1);
-  EXPECT_EQ(r.errors, 1);
-  const auto log = f.log_lines(r);
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_TRUE(log[0] == f.lines[1]) << "the long line is logged whole, " << log[0].size() << " bytes";
+// The validation pass reads a file of any size in constant memory: 256 MB by
+// default, 3 GB with KIV_LARGE_TESTS=1, generated and removed again.
+TEST(HostileInput, FileOfGigabytesIsCheckedInConstantMemory) {
+  const char* large = std::getenv("KIV_LARGE_TESTS");
+  const std::uintmax_t megabytes = large != nullptr && std::string(large) == "1" ? 3072 : 256;
+  TempSuite scratch(false);
+  struct statvfs disk {};
+  ASSERT_EQ(statvfs(scratch.root().c_str(), &disk), 0);
+  if ((static_cast<std::uintmax_t>(disk.f_bavail) * disk.f_frsize >> 20) < megabytes + megabytes / 10 + 512) {
+    GTEST_SKIP() << "not enough free disk for a " << megabytes << " MB file";
+  }
+  const std::string path = scratch.root() + "/large.dat";
+  const auto check = [&](std::uintmax_t mb) {
+    const std::string line = import::format_detail({"0931015", "", "", 123456, "0", "10001", "01", ""}) + "\r\n";
+    const auto lines = static_cast<std::int64_t>((mb << 20) / line.size());
+    {
+      std::ofstream out(path, std::ios::binary);
+      for (std::int64_t i = 0; i < lines; ++i) out << line;
+      out << import::format_trailer(lines, lines * 123456, lines, lines * 123456) << "\r\n";
+      EXPECT_TRUE(out) << "cannot write " << path;
+    }
+    const ChildEnd end = run_child({{"check", "--json", path}, {}, {}, true}, scratch.root());
+    std::filesystem::remove(path);
+    EXPECT_TRUE(end.status == 0 && json_field(end.out, "accepted") == "true") << end.out;
+    EXPECT_EQ(json_field(end.out, "lines"), std::to_string(lines));
+    EXPECT_GT(end.peak_kib, 0) << "it ended before its memory could be read";
+    std::printf("[ check ] %ju MB, %lld lines in %.1f s: peak resident %ld KiB\n", mb, static_cast<long long>(lines),
+                end.seconds, end.peak_kib);
+    return end.peak_kib;
+  };
+  const long small = check(16);
+  EXPECT_LE(check(megabytes), small + 2048) << "memory grew with the file";
 }
 
 }  // namespace
