@@ -48,7 +48,7 @@ std::string stored_date(std::string_view text) {
   if (year < 1 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month)) {
     throw_type_mismatch("日期 '" + std::string(text) + "'");
   }
-  char buffer[16];
+  char buffer[48];  // room for any int, though the checks above keep it to ten characters
   std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", year, month, day);
   return buffer;
 }
