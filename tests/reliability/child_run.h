@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,10 +90,21 @@ inline ChildEnd run_child(const Child& child, const std::string& scratch_dir) {
 // A top-level field of the tool's one-line JSON: a string without its quotes,
 // else the value as written ("" when missing).
 inline std::string json_field(const std::string& json, const std::string& key) {
-  std::smatch m;
-  if (!std::regex_search(json, m, std::regex("\"" + key + "\":(?:\"((?:[^\"\\\\]|\\\\.)*)\"|(\\[[^\\]]*\\]|[^,}]*))")))
-    return "";
-  return m[1].matched ? m[1].str() : m[2].str();
+  const std::string name = "\"" + key + "\":";
+  auto at = json.find(name);
+  if (at == std::string::npos) return "";
+  at += name.size();
+  if (at < json.size() && json[at] == '"') {
+    std::string value;
+    for (std::size_t i = at + 1; i < json.size() && json[i] != '"'; ++i) {
+      if (json[i] == '\\' && i + 1 < json.size()) value += json[i++];  // an escape stays as written
+      value += json[i];
+    }
+    return value;
+  }
+  const char close = at < json.size() && json[at] == '[' ? ']' : '\0';
+  const auto end = close != '\0' ? json.find(close, at) + 1 : json.find_first_of(",}", at);
+  return json.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
 }  // namespace kiv::testing
