@@ -103,41 +103,77 @@ CollectionReader CollectionReader::adopt(std::FILE* file, std::string path) {
   return CollectionReader(file, std::move(path));
 }
 
-CollectionReader::CollectionReader(std::FILE* file, std::string path) : file_(file), path_(std::move(path)) {}
+namespace {
+constexpr std::size_t kChunk = 64u << 10;
+}  // namespace
+
+CollectionReader::CollectionReader(std::FILE* file, std::string path)
+    : file_(file), path_(std::move(path)), chunk_(std::make_unique<char[]>(kChunk)) {}
 
 CollectionReader::CollectionReader(CollectionReader&& other) noexcept
     : file_(std::exchange(other.file_, nullptr)),
       path_(std::move(other.path_)),
-      buffer_(std::exchange(other.buffer_, nullptr)),
-      capacity_(std::exchange(other.capacity_, 0)),
+      chunk_(std::move(other.chunk_)),
+      chunk_begin_(other.chunk_begin_),
+      chunk_end_(other.chunk_end_),
+      line_(std::move(other.line_)),
+      overlong_(other.overlong_),
+      read_error_(other.read_error_),
       failed_(other.failed_),
       error_(std::move(other.error_)) {}
 
 CollectionReader::~CollectionReader() {
   if (file_ != nullptr) std::fclose(file_);
-  std::free(buffer_);
+}
+
+// Reads the next chunk. False at the end of the file or on a failure. Bytes
+// that came before a read error are still used, but the error is reported at
+// the next read, so a line cut short by it never passes for a complete last
+// line.
+bool CollectionReader::fill() {
+  chunk_begin_ = 0;
+  chunk_end_ = 0;
+  if (read_error_ == 0) {
+    errno = 0;
+    chunk_end_ = std::fread(chunk_.get(), 1, kChunk, file_);
+    if (std::ferror(file_)) read_error_ = errno != 0 ? errno : EIO;
+    if (chunk_end_ > 0) return true;
+  }
+  if (read_error_ != 0) {
+    failed_ = true;
+    error_ = file_error(read_error_, path_);
+  }
+  return false;
 }
 
 std::optional<std::string_view> CollectionReader::next() {
   if (file_ == nullptr || failed_) return std::nullopt;
   for (;;) {
-    errno = 0;
-    const ssize_t read = getline(&buffer_, &capacity_, file_);
-    // getline says -1 both at the end and on failure, and hands back the
-    // bytes it had before a failure as if they were a last line: only the
-    // stream's flags tell a complete file from one cut short by an I/O error.
-    if (std::ferror(file_) || (read < 0 && !std::feof(file_))) {
-      failed_ = true;
-      error_ = file_error(errno, path_);
-      return std::nullopt;
+    line_.clear();
+    overlong_ = false;
+    bool ended = false;  // by an LF, as against the end of the file
+    bool any = false;
+    while (!ended) {
+      if (chunk_begin_ == chunk_end_ && !fill()) break;
+      const char* start = chunk_.get() + chunk_begin_;
+      const std::size_t available = chunk_end_ - chunk_begin_;
+      const auto* lf = static_cast<const char*>(std::memchr(start, '\n', available));
+      const std::size_t take = lf != nullptr ? static_cast<std::size_t>(lf - start) : available;
+      const std::size_t room = kLongestLine - std::min(line_.size(), kLongestLine);
+      if (take > room) overlong_ = true;
+      line_.append(start, std::min(take, room));
+      chunk_begin_ += take;
+      any = true;
+      if (lf != nullptr) {
+        ++chunk_begin_;
+        ended = true;
+      }
     }
-    if (read < 0) return std::nullopt;
-    std::size_t length = static_cast<std::size_t>(read);
-    if (length > 0 && buffer_[length - 1] == '\n') {
-      --length;
-      if (length > 0 && buffer_[length - 1] == '\r') --length;
-    }
-    if (length > kShortLine) return std::string_view(buffer_, length);
+    if (failed_ || !any) return std::nullopt;
+    std::size_t length = line_.size();
+    // A CR belongs to the line end only where an LF follows it.
+    if (ended && !overlong_ && length > 0 && line_[length - 1] == '\r') --length;
+    if (length > kShortLine) return std::string_view(line_.data(), length);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,10 @@ namespace kiv::import {
 
 // Lines of this many bytes or fewer are not records.
 inline constexpr std::size_t kShortLine = 10;
+// A record is some 80 bytes. A line longer than this is no record at all; the
+// reader keeps only this much of it, so that memory stays bounded whatever
+// the file holds.
+inline constexpr std::size_t kLongestLine = 16u << 20;
 
 enum class RecordKind { detail, trailer, other };
 
@@ -66,6 +71,8 @@ class CollectionReader {
   // the walk with `failed()` true and `error()` set. The view lives until the
   // next call.
   std::optional<std::string_view> next();
+  // The record last returned was longer than kLongestLine and is cut short.
+  bool overlong() const { return overlong_; }
   bool failed() const { return failed_; }
   const Error& error() const { return error_; }
 
@@ -73,8 +80,13 @@ class CollectionReader {
   CollectionReader(std::FILE* file, std::string path);
   std::FILE* file_ = nullptr;
   std::string path_;
-  char* buffer_ = nullptr;
-  std::size_t capacity_ = 0;
+  bool fill();
+  std::unique_ptr<char[]> chunk_;
+  std::size_t chunk_begin_ = 0;
+  std::size_t chunk_end_ = 0;
+  std::string line_;
+  bool overlong_ = false;
+  int read_error_ = 0;  // errno of a read error not yet reported
   bool failed_ = false;
   Error error_;
 };

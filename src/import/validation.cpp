@@ -10,6 +10,10 @@ std::variant<Validation, Error> validate_records(CollectionReader& reader) {
   Validation v;
   bool trailer_seen = false;
   while (const auto line = reader.next()) {
+    if (reader.overlong()) {
+      v.verdict = Validation::Verdict::malformed;
+      return v;
+    }
     switch (record_kind(*line)) {
       case RecordKind::other:
         v.verdict = Validation::Verdict::malformed;

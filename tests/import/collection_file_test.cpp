@@ -97,6 +97,21 @@ TEST_F(CollectionFile, NulAndHighBytesAndLongLinesAreKeptWhole) {
   EXPECT_EQ(read[1], long_line);
 }
 
+TEST_F(CollectionFile, LineLongerThanAnyRecordRejectsTheFileInBoundedMemory) {
+  const std::string huge = detail(100) + std::string(kLongestLine, '9');
+  const std::string path = suite_.write_file("medi/huge.dat", crlf_file({huge, trailer(1, 100)}));
+  Error error;
+  auto reader = CollectionReader::open(path, error);
+  ASSERT_TRUE(reader.has_value());
+  EXPECT_EQ(reader->next()->size(), kLongestLine);
+  EXPECT_TRUE(reader->overlong());
+  EXPECT_EQ(reader->next()->substr(0, 1), "2") << "the rest of the long line is skipped, not taken for records";
+  EXPECT_FALSE(reader->overlong());
+  const auto verdict = validate_file(path);
+  ASSERT_TRUE(std::holds_alternative<Validation>(verdict));
+  EXPECT_EQ(std::get<Validation>(verdict).verdict, Validation::Verdict::malformed);
+}
+
 TEST_F(CollectionFile, FileThatCannotBeReadIsAnErrorNamingPathAndReason) {
   Error error;
   const std::string missing = suite_.root() + "/medi/nothing.dat";
