@@ -13,7 +13,6 @@ inline constexpr std::int64_t kErrTypeMismatch = 13;  // not a number, date or g
 inline constexpr std::int64_t kErrFileNotFound = 53;  // a program that cannot be started
 inline constexpr std::int64_t kErrDeviceUnavailable = 68;
 inline constexpr std::int64_t kErrInvalidUseOfNull = 94;
-inline constexpr std::int64_t kErrCancel = 32755;
 
 // A failure as a value. `environmental` separates failures of the machine
 // (busy, disk full, I/O, read-only, corrupt, out of memory) from failures

@@ -80,10 +80,6 @@ void KIV2700F1::set_ok_count_text(const std::string& text) {
 void KIV2700F1::set_failed_count_text(const std::string& text) {
   Label10_->setText(text_of(text));
 }
-void KIV2700F1::set_progress_text(const std::string& text) {
-  L_cnt_->setText(text_of(text));
-}
-
 void KIV2700F1::clear_counters() {
   for (QLabel* label : {Label3_, Label4_, Label7_, Label10_}) label->clear();
 }

@@ -45,12 +45,11 @@ class KIV2700F1 : public QWidget {
   const std::string& dialog_dir() const { return dialog_dir_; }
   bool floppy_selected() const;  // Opt1 rather than the path
 
-  // The run's figures: Label3, Label4, Label7, Label10 and L_cnt.
+  // The run's figures: Label3, Label4, Label7 and Label10.
   void set_line_count_text(const std::string& text);
   void set_posted_amount_text(const std::string& text);
   void set_ok_count_text(const std::string& text);
   void set_failed_count_text(const std::string& text);
-  void set_progress_text(const std::string& text);
   void clear_counters();
   // Progress of a run in L_cnt ("i / n") and the bar beside it; (0, 0) clears both.
   void show_progress(std::int64_t done, std::int64_t total);

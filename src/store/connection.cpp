@@ -152,16 +152,8 @@ void Connection::execute(const std::string& sql) {
   }
 }
 
-std::int64_t Connection::changes() const {
-  return sqlite3_changes(db_);
-}
-
 void Connection::set_busy_timeout_ms(int ms) {
   busy_->timeout_ms = ms;
-}
-
-void Connection::set_busy_pump(BusyPump pump) {
-  busy_->pump = std::move(pump);
 }
 
 }  // namespace kiv::store

@@ -33,10 +33,8 @@ class Connection {
 
   // Runs statements without parameters or results (DDL, PRAGMA, BEGIN...).
   void execute(const std::string& sql);
-  std::int64_t changes() const;
   // How long a statement waits for another program before failing as busy.
   void set_busy_timeout_ms(int ms);
-  void set_busy_pump(BusyPump pump);
 
   sqlite3* handle() const { return db_; }
 

@@ -210,7 +210,7 @@ void ShellTest::file_dialog_and_clear_all() {
   window.set_posted_amount_text("1,234");
   window.set_ok_count_text("10");
   window.set_failed_count_text("1");
-  window.set_progress_text("12 / 12");
+  window.show_progress(12, 12);
   const char* labels[] = {"Label3", "Label4", "Label7", "Label10", "L_cnt"};
   const QStringList shown = {"12", "1,234", "10", "1", "12 / 12"};
   window.clear_all();
