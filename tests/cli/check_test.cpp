@@ -1,4 +1,3 @@
-// kiv2700 check, run as the operator or a script would run it.
 #include <gtest/gtest.h>
 
 #include "import/collection_writer.h"
@@ -67,7 +66,6 @@ TEST_F(CheckCommand, UnreadableFileOrBadArgumentsExitTwo) {
   run = check({"--json", missing});
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(run.out.starts_with("{\"accepted\":false,\"verdict\":\"error\",")) << run.out;
-  // A name that is not UTF-8 still gives valid JSON; one that is stays as it is.
   run = check({"--json", suite.root() + "/\xff\xfe-檔案.dat"});
   EXPECT_NE(run.out.find("\\ufffd\\ufffd-檔案.dat"), std::string::npos) << run.out;
   for (const auto& args : std::vector<std::vector<std::string>>{{}, {missing, missing}, {"--bogus", missing}}) {

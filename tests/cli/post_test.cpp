@@ -1,4 +1,3 @@
-// kiv2700 init, demo and post, run as a script would run them.
 #include <gtest/gtest.h>
 
 #include "temp_suite.h"

@@ -1,4 +1,3 @@
-// Cutting detail and trailer lines into the values the posting pass uses.
 #include <gtest/gtest.h>
 
 #include "collection_lines.h"

@@ -1,7 +1,5 @@
 #pragma once
 
-// Collection-file lines for tests, written by the production writer; `put`
-// overwrites bytes the writer never produces (signs, blanks, letters).
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,7 +16,6 @@ inline std::string trailer(std::int64_t count, Cents amount) {
   return import::format_trailer(count, amount, count, amount);
 }
 
-// `line` with `bytes` written from 1-based `column` on.
 inline std::string put(std::string line, std::size_t column, std::string_view bytes) {
   return line.replace(column - 1, bytes.size(), bytes);
 }

@@ -1,4 +1,3 @@
-// What the lookups find for a payment line and the values they leave behind.
 #include "writeoff/lookups.h"
 
 #include <gtest/gtest.h>
@@ -11,10 +10,6 @@ namespace {
 
 using kiv::testing::query_int;
 
-// S1..S3 pay ordinarily; C1..C3 are paid by payer P9 in one combined transfer
-// of group 8, whose account digits end in "abc4567" in any letter case; the
-// other P9 rows differ in digits, date or group. NOSTUDENT has no student row
-// and its group 9 no group row.
 constexpr const char* kSchool =
     "INSERT INTO KIV6_Group (GrpID, GrpName) VALUES (7, 'fees'), (8, 'bus');"
     "INSERT INTO KIV7_Student (stdid, delmark, grade, clsid, seatno) VALUES ('S1', 0, ' 3 ', '2 ', ' 15'),"
@@ -48,7 +43,7 @@ class Lookups : public ::testing::Test {
   LineContext ctx;
 };
 
-TEST_F(Lookups, FindDataGivesAmountDueDeleteMarkAndSecondDate) {
+TEST_F(Lookups, FindDataGivesAmountDueDeleteMarkAndSecondDateAlsoForACombinedTransfer) {
   const struct {
     const char *stdid, *grpid, *due, *delmark, *tran_day2;
   } cases[] = {{"S1", "07", "1515", "False", ""}, {"s2", "7", "1500.15", "True", "10/01/2003"}};
@@ -68,9 +63,6 @@ TEST_F(Lookups, FindDataGivesAmountDueDeleteMarkAndSecondDate) {
   EXPECT_EQ(ctx.stu_delmark, "");
   EXPECT_EQ(ctx.tran_day2, "10/01/2003") << "nothing found leaves the second date";
   EXPECT_TRUE(op.messages.empty());
-}
-
-TEST_F(Lookups, CombinedTransferSumsThePayersRecordsWithTheFirstFeeOnly) {
   combined_payer("P9");
   const auto r = find_data(session, ctx, "2003/09/15", "unused", "8");
   EXPECT_TRUE(r.ok());
@@ -109,7 +101,7 @@ TEST_F(Lookups, FindData1SeesOnlyPaidRecordsFindData2AllAndOnlyWithAStudentRow) 
   EXPECT_TRUE(op.messages.empty());
 }
 
-TEST_F(Lookups, SelectPaymentTellsWrittenOffAndChannel) {
+TEST_F(Lookups, SelectPaymentTellsWrittenOffAndChannelAndStudentLabelNeedsAGrade) {
   const struct {
     const char *stdid, *grpid, *date;
     int value;
@@ -132,11 +124,10 @@ TEST_F(Lookups, SelectPaymentTellsWrittenOffAndChannel) {
   EXPECT_EQ(ctx.pay_state, "1") << "the second of the payer's records is written off";
   EXPECT_EQ(ctx.pay_way, "2");
   EXPECT_TRUE(op.messages.empty());
-}
-
-TEST_F(Lookups, StudentLabelOnlyWithAGrade) {
-  const struct { const char *stdid, *label; } cases[] = {{"s1", "3年2班15號"}, {"S2", ""}, {"S3", ""}, {"MISSING", ""}};
-  for (const auto& c : cases) {
+  const struct {
+    const char *stdid, *label;
+  } labels[] = {{"s1", "3年2班15號"}, {"S2", ""}, {"S3", ""}, {"MISSING", ""}};
+  for (const auto& c : labels) {
     SCOPED_TRACE(c.stdid);
     ctx.stu_label = "old";
     const auto r = select_KIV7_student(session, ctx, c.stdid);

@@ -33,7 +33,6 @@ void ShellTest::ends_at_once_without_a_command_line() {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   env.insert(QStringLiteral("KIV_ROOT"), QStringLiteral("/nonexistent-kiv-root"));
-  // Qt's own arguments leave an empty command line too.
   for (const QStringList& args : {QStringList{}, QStringList{"-platform", "offscreen"}}) {
     QProcess program;
     program.setProcessEnvironment(env);

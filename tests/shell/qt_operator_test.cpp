@@ -13,7 +13,6 @@ using kiv::MessageIcon;
 
 namespace {
 
-// Runs `act` on the modal window as soon as one is up.
 void when_modal(std::function<void(QWidget*)> act) {
   auto* timer = new QTimer;
   timer->setInterval(10);
@@ -27,7 +26,6 @@ void when_modal(std::function<void(QWidget*)> act) {
   timer->start();
 }
 
-// Notes what the next message box shows, then presses `button`.
 void answer(QStringList& seen, QMessageBox::StandardButton button) {
   when_modal([&seen, button](QWidget* modal) {
     auto* box = qobject_cast<QMessageBox*>(modal);

@@ -1,4 +1,3 @@
-// Restoring, remembering and staging the transfer source.
 #include "source/transfer_source.h"
 
 #include <gtest/gtest.h>
@@ -44,7 +43,7 @@ class TransferSource : public ::testing::Test {
   kiv::testing::RecordingOperator op;
 };
 
-TEST_F(TransferSource, GetDirFallsBackSilentlyWhenNothingUsableIsRemembered) {
+TEST_F(TransferSource, GetDirRestoresAUsableFolderOrFallsBackToTheWorkFolder) {
   fs::remove_all(suite.paths().work_dir());
   expect_default(get_dir(suite.paths(), op));  // empty table
   EXPECT_TRUE(fs::is_directory(suite.paths().work_dir())) << "the work folder is made when missing";
@@ -52,10 +51,6 @@ TEST_F(TransferSource, GetDirFallsBackSilentlyWhenNothingUsableIsRemembered) {
   expect_default(get_dir(suite.paths(), op));
   remember(nullptr, "   ");
   expect_default(get_dir(suite.paths(), op));
-  EXPECT_TRUE(op.messages.empty());
-}
-
-TEST_F(TransferSource, GetDirRestoresTheFirstRowsFolder) {
   const std::string dir = suite.root() + "/data/";
   fs::create_directories(dir);
   const struct {
@@ -76,18 +71,12 @@ TEST_F(TransferSource, GetDirRestoresTheFirstRowsFolder) {
   suite.exec("INSERT INTO KIV2_School (tranidrive, tranidir) VALUES ('/', '/')");
   EXPECT_EQ(get_dir(suite.paths(), op).path_text, suite.root() + "/data");
   EXPECT_TRUE(op.messages.empty());
-}
-
-TEST_F(TransferSource, GetDirSaysDiskNotReadyForAFolderItCannotLookAt) {
   const std::string file = suite.write_file("plain.txt", "x");
-  for (const std::string& dir : {file, file + "/below/"}) {
-    remember("/", dir);
+  for (const std::string& unreadable : {file, file + "/below/"}) {
+    remember("/", unreadable);
     expect_default(get_dir(suite.paths(), op));
     expect_one("磁 碟 未 就 緒\r\n\r\n回 到 預 設 路 徑", "");
   }
-}
-
-TEST_F(TransferSource, GetDirReportsStoreAndFolderFailuresAndFallsBack) {
   suite.exec("DROP TABLE KIV2_School");
   expect_default(get_dir(suite.paths(), op));
   expect_one("錯誤:", "(1)");
@@ -157,16 +146,6 @@ TEST_F(TransferSource, CopyFileStagesTheFloppyFileOrSaysItIsMissing) {
   expect_one("錯誤:", "(" + std::to_string(EISDIR) + ")");
   EXPECT_EQ(std::distance(fs::directory_iterator(suite.paths().work_dir()), {}), 1) << "no partial file";
   unsetenv("KIV_FLOPPY");
-}
-
-TEST(ChooseSourceFile, ChosenFileReplacesThePathAndCancelKeepsIt) {
-  kiv::testing::RecordingOperator op;
-  op.next_file = "/data/post1003.dat";
-  EXPECT_EQ(choose_source_file(op, "/data/", "/old/"), "/data/post1003.dat");
-  op.next_file.reset();
-  EXPECT_EQ(choose_source_file(op, "/data/", "/old/"), "/old/");
-  EXPECT_EQ(op.dialog_titles, (std::vector<std::string>(2, "選擇欲載入之檔案")));
-  EXPECT_EQ(op.dialog_initial_dirs[0], "/data/");
 }
 
 }  // namespace

@@ -1,4 +1,3 @@
-// Compacting the suite's database on the way out, on real SQLCipher files.
 #include "store/compaction.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +22,6 @@ namespace fs = std::filesystem;
 using kiv::testing::query_int;
 using kiv::testing::slurp;
 
-// Every row of every table in rowid order, each value with its storage class.
 std::string dump(Connection& db) {
   std::string out;
   Statement tables(db, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name");
@@ -44,7 +42,6 @@ std::string dump(Connection& db) {
   return out;
 }
 
-// `count` students of `bytes` characters each, written in one go.
 std::string add_students(int count, int bytes) {
   return "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(count) +
          ") INSERT INTO KIV7_Student (stdid, grade, clsid) SELECT 'T' || i, hex(randomblob(" +
@@ -69,7 +66,6 @@ class Compaction : public ::testing::Test {
     op = {};
     return compress_mdb(suite.paths(), op, busy_wait_ms);
   }
-  // A failure is returned and shown exactly once as the standard message.
   void expect_failure_shown(const std::optional<Error>& error) {
     ASSERT_TRUE(error.has_value());
     ASSERT_EQ(op.messages.size(), 1u);
@@ -100,7 +96,6 @@ TEST_F(Compaction, CompactsInPlaceKeepingEveryRowAndThePassword) {
   for (const char* password : {"", "qzmpw"}) EXPECT_THROW(Connection::open(db_path, {}, password), DbError);
   EXPECT_NE(slurp(db_path).substr(0, 16), std::string("SQLite format 3\0", 16));
 
-  // A program that had the file open writes into the compacted file.
   before.execute("INSERT INTO KIV9_Payitem VALUES ('C003', '2004-11-15', 8)");
   EXPECT_EQ(query_int(after, "SELECT count(*) FROM KIV9_Payitem WHERE stdid='C003'"), 1);
 }

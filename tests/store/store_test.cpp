@@ -1,4 +1,3 @@
-// Typed reads, the unique key, program dates and transactions of the suite database.
 #include <gtest/gtest.h>
 
 #include "store/db_error.h"
