@@ -1,6 +1,3 @@
-// Another program holding the database while a run posts: the run waits,
-// keeping the window alive, and either goes on or ends with one message,
-// never counting a line the database does not hold.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,10 +11,6 @@ namespace {
 
 constexpr int kWaitMs = 400;
 
-// Line 3 takes long enough that the run commits after it. As line 4 comes up
-// another program takes the database: the sqlcipher shell, fed through a
-// pipe, which notes in a file when it holds its lock and lets go when the
-// pipe closes, here after `release_after` pumps of the wait (never when negative).
 class Race : public import::LineOperations, public RecordingOperator {
  public:
   Race(std::string db_path, char kind, int release_after)
@@ -32,7 +25,6 @@ class Race : public import::LineOperations, public RecordingOperator {
     const std::string held = db_path_ + ".held";
     shell_ = popen(("exec sqlcipher -batch '" + db_path_ + "' >/dev/null 2>&1").c_str(), "w");
     ASSERT_NE(shell_, nullptr);
-    // A writer keeps others from writing; a reader keeps a writer from committing.
     std::fprintf(shell_, "PRAGMA key='%s';\n%s\n.once '%s'\nSELECT 'held';\n", store::kSuitePassword,
                  kind_ == 'w' ? "BEGIN IMMEDIATE;" : "BEGIN; SELECT count(*) FROM KIV8_Payment;", held.c_str());
     std::fflush(shell_);
@@ -42,7 +34,7 @@ class Race : public import::LineOperations, public RecordingOperator {
     }
   }
   void pump_events() override {
-    if (shell_ != nullptr && pumps_while_held++ == release_after_) release();  // the first is line 4's own
+    if (shell_ != nullptr && pumps_while_held++ == release_after_) release();
   }
   void release() {
     if (shell_ != nullptr) pclose(shell_);
@@ -61,7 +53,7 @@ TEST(BusyDatabase, RunWaitsPumpingThenFinishesOrEndsWithOneMessageCountingOnlyLi
   const struct {
     char kind;
     int release_after, ok;
-    int lost;  // lines of the batch that could not be committed, logged as not written
+    int lost;
   } cases[] = {{'w', 3, 6, 0}, {'r', 3, 6, 0}, {'w', -1, 3, 0}, {'r', -1, 3, 3}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(1, c.kind) + " letting go after " + std::to_string(c.release_after));
@@ -86,7 +78,6 @@ TEST(BusyDatabase, RunWaitsPumpingThenFinishesOrEndsWithOneMessageCountingOnlyLi
     EXPECT_TRUE(finished ? m.icon == MessageIcon::information
                          : m.icon == MessageIcon::critical && m.text.starts_with("錯誤:") && m.text.ends_with("(5)"))
         << m.text;
-    // Line 4's own pump, then the wait's: three when the other program lets go, 50 ms apart otherwise.
     EXPECT_TRUE(finished ? race.pumps_while_held == 4 : race.pumps_while_held >= kWaitMs / 50 - 2)
         << race.pumps_while_held << " pumps while the other program held the database";
     const auto log = f.log_lines(r);

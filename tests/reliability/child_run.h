@@ -18,9 +18,6 @@
 
 namespace kiv::testing {
 
-// The built kiv2700 as a child process: killed after a while, writing under
-// a file-size limit (SIGXFSZ ignored: writes past it fail with EFBIG, as on a
-// full disk), or watched for its peak resident memory.
 struct Child {
   std::vector<std::string> args;
   std::optional<std::chrono::microseconds> kill_after{};
@@ -29,15 +26,13 @@ struct Child {
 };
 
 struct ChildEnd {
-  bool killed = false;  // by our SIGKILL
-  int status = -1;      // exit status when it exited
-  std::string out;      // standard output and error together
+  bool killed = false;
+  int status = -1;
+  std::string out;
   double seconds = 0;
   long peak_kib = 0;
 };
 
-// VmHWM of a running process in KiB; 0 until it has become the tool (before
-// exec it is a copy of this test program) and once it is gone.
 inline long high_water_kib(pid_t pid) {
   static const auto tool = std::filesystem::canonical(KIV_CLI_PATH);
   std::error_code ec;
@@ -58,11 +53,11 @@ inline ChildEnd run_child(const Child& child, const std::string& scratch_dir) {
   argv.push_back(nullptr);
   const auto started = std::chrono::steady_clock::now();
   const pid_t pid = fork();
-  if (pid == 0) {  // only async-signal-safe calls until exec
+  if (pid == 0) {
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) _exit(126);
     if (child.file_size_limit) {
-      signal(SIGXFSZ, SIG_IGN);  // an ignored signal stays ignored across exec
+      signal(SIGXFSZ, SIG_IGN);
       const rlimit limit{*child.file_size_limit, *child.file_size_limit};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
     }
@@ -73,7 +68,7 @@ inline ChildEnd run_child(const Child& child, const std::string& scratch_dir) {
   int status = 0;
   if (child.kill_after) {
     std::this_thread::sleep_until(started + *child.kill_after);
-    kill(pid, SIGKILL);  // one that has ended already is a zombie until waited for: no harm
+    kill(pid, SIGKILL);
   }
   while (child.watch_memory && waitpid(pid, &status, WNOHANG) == 0) {
     end.peak_kib = std::max(end.peak_kib, high_water_kib(pid));
@@ -87,8 +82,6 @@ inline ChildEnd run_child(const Child& child, const std::string& scratch_dir) {
   return end;
 }
 
-// A top-level field of the tool's one-line JSON: a string without its quotes,
-// else the value as written ("" when missing).
 inline std::string json_field(const std::string& json, const std::string& key) {
   const std::string name = "\"" + key + "\":";
   auto at = json.find(name);
@@ -97,7 +90,7 @@ inline std::string json_field(const std::string& json, const std::string& key) {
   if (at < json.size() && json[at] == '"') {
     std::string value;
     for (std::size_t i = at + 1; i < json.size() && json[i] != '"'; ++i) {
-      if (json[i] == '\\' && i + 1 < json.size()) value += json[i++];  // an escape stays as written
+      if (json[i] == '\\' && i + 1 < json.size()) value += json[i++];
       value += json[i];
     }
     return value;

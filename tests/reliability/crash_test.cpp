@@ -1,5 +1,3 @@
-// A run killed at any moment leaves a sound database holding whole lines
-// only, in file order: what a clean run leaves after some number of lines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,12 +5,9 @@
 #include <fstream>
 #include <random>
 
+#include "../run/run_fixture.h"
 #include "child_run.h"
-#include "import/collection_writer.h"
-#include "import/import_run.h"
-#include "recording_operator.h"
 #include "store/statement.h"
-#include "temp_suite.h"
 #include "tool_run.h"
 
 namespace kiv::testing {
@@ -22,10 +17,8 @@ namespace fs = std::filesystem;
 using std::chrono::microseconds;
 
 constexpr int kKills = 10;
-constexpr int kLines = 3000;  // in either school's file
+constexpr int kLines = 3000;
 
-// What a run may change: a cheap fingerprint narrows the search, every row
-// of the tables it writes decides it.
 std::string fingerprint(store::Connection& db) {
   return query_text(
       db,
@@ -37,7 +30,7 @@ std::string fingerprint(store::Connection& db) {
 std::string rows(store::Connection& db) {
   std::string out;
   for (const std::string table : {"KIV8_Payment", "KIV9_Payitem", "KIV10_Agency"}) {
-    std::string row;  // quote() keeps null, text and number apart
+    std::string row;
     store::Statement columns(db, "PRAGMA table_info(" + table + ")");
     while (columns.step()) row += (row.empty() ? "quote(" : " || '|' || quote(") + columns.text(1) + ")";
     store::Statement all(db, "SELECT " + row + " AS r FROM " + table + " ORDER BY r");
@@ -47,7 +40,6 @@ std::string rows(store::Connection& db) {
   return out;
 }
 
-// Opens a database as the next run would (rolling a hot journal back).
 store::Connection open_sound(const std::string& root) {
   auto db = store::Connection::open(SuitePaths{root}.db_path());
   EXPECT_EQ(query_text(db, "PRAGMA integrity_check"), "ok") << root;
@@ -57,12 +49,10 @@ store::Connection open_sound(const std::string& root) {
 struct Kill {
   std::string root, fingerprint, rows;
   bool killed = false;
-  std::int64_t k = -1;  // a clean run stopped after k lines leaves the same database
+  std::int64_t k = -1;
   bool midway() const { return killed && k > 0 && k < kLines; }
 };
 
-// A clean run noting, as each line starts (with the payment lookup) and at
-// the end, when its database equals that of each kill.
 class Watcher : public import::LineOperations {
  public:
   explicit Watcher(std::vector<Kill>& kills) : kills_(kills) {}
@@ -86,9 +76,6 @@ class Watcher : public import::LineOperations {
   std::int64_t lines_ = 0;
 };
 
-// Posts `file` on copies of `school` killed at seeded moments, one in each
-// tenth of a whole run (start-up, posting, commits and exit alike): each
-// database must open sound and equal that of a clean run stopped after some line.
 std::vector<Kill> kill_runs(const std::string& school, const std::string& file, const std::string& scratch) {
   const auto post = [&](const std::string& root, std::optional<microseconds> kill_after) {
     fs::copy(school, root, fs::copy_options::recursive);
@@ -124,13 +111,11 @@ TEST(CrashSafety, KillsAtSeededMomentsLeaveTheDatabaseOfACleanRunStoppedAfterSom
   TempSuite scratch(false);
   const std::string school = scratch.root() + "/school";
   const auto demo = run_tool(scratch.root(), {"demo", "--root", school, "--students", std::to_string(kLines)});
-  ASSERT_EQ(demo.status, 0) << demo.err;  // every kind of line
+  ASSERT_EQ(demo.status, 0) << demo.err;
   const auto kills = kill_runs(school, SuitePaths{school}.staging_file(), scratch.root());
   EXPECT_TRUE(std::ranges::any_of(kills, &Kill::midway)) << "no kill landed while lines were being posted";
 }
 
-// Students 10000 on, each with one unpaid record, and a file paying each
-// exactly what is due, in student order; returns its detail lines.
 std::vector<std::string> single_record_school(const TempSuite& school, int students, const std::string& file) {
   auto db = school.open();
   db.execute(
@@ -174,11 +159,7 @@ TEST(CrashSafety, PostingAgainAfterAKillPostsTheRestAndLogsThePostedLinesAsRepea
   EXPECT_EQ(r.ok, kLines - killed->k);
   EXPECT_EQ(r.errors, killed->k);
   ASSERT_TRUE(r.log_path);
-  const std::string log = slurp(*r.log_path);
-  std::vector<std::string> logged;
-  for (std::size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2) {
-    logged.push_back(log.substr(at, end - at));
-  }
+  const auto logged = RunFixture::log_lines(r);
   ASSERT_EQ(logged.size(), 2 * static_cast<std::size_t>(killed->k));
   for (std::size_t i = 0; i < logged.size(); i += 2) {
     EXPECT_EQ(logged[i], lines[i / 2]);

@@ -1,5 +1,3 @@
-// A machine that fails the run: a database that cannot be read, a work
-// folder that cannot be made, a disk that fills while the run writes.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -70,7 +68,7 @@ TEST(BadEnvironment, DatabaseOrWorkFolderThatCannotBeUsedIsOneMessageWithNothing
     const std::string file = f.write();
     c.spoil(f.suite);
     const auto before = files_in(f.suite.paths().mdb_dir());
-    RecordingOperator op;  // the fixture's own opens the database
+    RecordingOperator op;
     const auto r = import::confirm_run({f.suite.paths(), false, file}, op);
     EXPECT_EQ(r.outcome, RunOutcome::error);
     EXPECT_EQ(r.ok, 0);
@@ -83,11 +81,9 @@ TEST(BadEnvironment, DatabaseOrWorkFolderThatCannotBeUsedIsOneMessageWithNothing
   }
 }
 
-// The tool under a file-size limit that the error log reaches first.
 TEST(DiskFull, ErrorLogThatCannotBeWrittenEndsTheRunWithOneMessageASoundDatabaseAndHonestCounts) {
   RunFixture f;
   for (int i = 1; i <= 10; ++i) f.student_with_record(std::to_string(10000 + i), "100");
-  // A record without its student: each line for it resets it, then is logged and undone.
   f.seed(
       "INSERT INTO KIV8_Payment (stdid, tranday, grpid, payamt, payway, payday) VALUES "
       "('30003', '2004-10-15', 1, 100, '9', '2004-01-01')");

@@ -1,6 +1,3 @@
-// Collection files and path texts made to break the program: SQL
-// metacharacters, NUL and bytes that are not UTF-8, very long lines, a file
-// of gigabytes. They are data: the run touches only the records the lines name.
 #include <gtest/gtest.h>
 #include <sys/statvfs.h>
 
@@ -19,10 +16,9 @@ using namespace std::string_literals;
 
 constexpr const char* kStdid1 = "'--;\"";
 constexpr const char* kStdid2 = "\";'--";
-constexpr const char* kPayerId = "p'--;\"DROP";  // 10 characters
-constexpr const char* kAcct7 = "'--;\"x;";       // characters 8 to 14 of the payer account
+constexpr const char* kPayerId = "p'--;\"DROP";
+constexpr const char* kAcct7 = "'--;\"x;";
 
-// The schema and the rows no line names: what must not change.
 std::string untouched(const RunFixture& f) {
   return f.query(
       "SELECT (SELECT group_concat(sql) FROM sqlite_master) || (SELECT count(*) FROM KIV9_Payitem) || "
@@ -32,7 +28,6 @@ std::string untouched(const RunFixture& f) {
       "OR stdid IN ('D0001', 'E0001') ORDER BY stdid))");
 }
 
-// A detail line for `stdid` with `bytes` written over it from 1-based column `at`.
 std::string line_with(const std::string& stdid, std::size_t at, const std::string& bytes) {
   std::string line = import::format_detail({"0931015", "00000000000000", "", 10000, "0", stdid, "01", ""});
   return line.replace(at - 1, bytes.size(), bytes);
@@ -42,7 +37,6 @@ TEST(HostileInput, LinesAndPathMadeToBreakTheRunAreDataThatReachOnlyTheRecordsNa
   RunFixture f;
   {
     auto db = f.suite.open();
-    // B0001 and B0002 are one payer's two records, paid by one combined transfer.
     for (const std::string id :
          {kStdid1, kStdid2, "C0001", "D0001", "E0001", "V0001", "V'--;", "10001", "10003", "B0001", "B0002"}) {
       const bool payer = id[0] == 'B';
@@ -67,12 +61,12 @@ TEST(HostileInput, LinesAndPathMadeToBreakTheRunAreDataThatReachOnlyTheRecordsNa
   f.detail(kStdid2, 10000);
   f.detail("B0001", 31000, "", "1", kPayerId, std::string("0000000") + kAcct7);
   f.detail("C0001", 10000, "';");
-  f.lines.push_back(import::format_detail({"0931015", "", "", 10000, "0", "D0001", "'-", ""}));  // 4: group 0
+  f.lines.push_back(import::format_detail({"0931015", "", "", 10000, "0", "D0001", "'-", ""}));
   f.lines.push_back(import::format_detail({"0931015", "", "", 10000, "0", "E0001", "1;", ""}));
-  f.lines.push_back(line_with("10001", 2, "\0\0\xff\xfe\0\x80\xc3"s));                   // unused columns
-  f.lines.push_back(line_with("10002", 65, "100\0"s + "2"));                             // 7: in the number
-  f.lines.push_back(line_with("\xff\xfe\xfd\xfc\xfb", 34, "\xc3\x28\xa0\xa1\xe2\x82"));  // not UTF-8
-  f.lines.push_back(line_with("10003", 56, "\r\x1b\x7f") + megabyte);                    // lone CR, ESC, DEL
+  f.lines.push_back(line_with("10001", 2, "\0\0\xff\xfe\0\x80\xc3"s));
+  f.lines.push_back(line_with("10002", 65, "100\0"s + "2"));
+  f.lines.push_back(line_with("\xff\xfe\xfd\xfc\xfb", 34, "\xc3\x28\xa0\xa1\xe2\x82"));
+  f.lines.push_back(line_with("10003", 56, "\r\x1b\x7f") + megabyte);
   f.lines.push_back(line_with("99999", 1, "1") + megabyte);
   const std::string path = f.suite.write_file("in/it's --; \"x\"/post'1003;--\".dat", slurp(f.write()));
   const std::string before = untouched(f);
@@ -80,8 +74,6 @@ TEST(HostileInput, LinesAndPathMadeToBreakTheRunAreDataThatReachOnlyTheRecordsNa
   const auto r = import::confirm_run({f.suite.paths(), false, path}, f.op);
   EXPECT_EQ(r.outcome, import::RunOutcome::completed);
   EXPECT_EQ((std::vector<std::int64_t>{r.lines, r.ok, r.failed, r.errors}), (std::vector<std::int64_t>{11, 5, 1, 5}));
-  // Besides the summary, one message: a group text "1;" is not a whole number
-  // where the write splices a group (a type mismatch by rule), never a broken statement.
   ASSERT_EQ(f.op.messages.size(), 2u);
   EXPECT_TRUE(f.op.messages[0].text.ends_with("(13)")) << f.op.messages[0].text;
   EXPECT_EQ(f.query("SELECT group_concat(stdid, ' ') FROM (SELECT stdid FROM KIV8_Payment WHERE paystas<>0 AND "
@@ -100,8 +92,6 @@ TEST(HostileInput, LinesAndPathMadeToBreakTheRunAreDataThatReachOnlyTheRecordsNa
   EXPECT_EQ(f.op.messages[0].text, "找 不 到 檔 案 ( " + path + "' )");
 }
 
-// The validation pass reads a file of any size in constant memory: 256 MB by
-// default, 3 GB with KIV_LARGE_TESTS=1, generated and removed again.
 TEST(HostileInput, FileOfGigabytesIsCheckedInConstantMemory) {
   const char* large = std::getenv("KIV_LARGE_TESTS");
   const std::uintmax_t megabytes = large != nullptr && std::string(large) == "1" ? 3072 : 256;

@@ -8,8 +8,6 @@ namespace {
 using import::RunOutcome;
 using writeoff::LookupResult;
 
-// The write-off lookup misses every record and the paid-record lookup finds
-// student 10001's: data alone cannot reach update_4 or a successful insert_1.
 class MissingRecordLookup : public import::LineOperations {
  public:
   LookupResult find_data(Session&, Ctx&, S, S, S) override { return {}; }
@@ -24,8 +22,8 @@ TEST(ImportRun, WriteOntoAPaidRecordCountsWithoutAmountAndInsertCountsWithAmount
   RunFixture f;
   f.student_with_record("10001", "100");
   f.student_with_record("10002", "100");
-  f.detail("10001", 10000);  // update_4
-  f.detail("10002", 12000);  // insert_1 onto the existing record
+  f.detail("10001", 10000);
+  f.detail("10002", 12000);
   MissingRecordLookup seam;
   const auto r = f.run(&seam);
   EXPECT_EQ(r.outcome, RunOutcome::completed);
@@ -38,7 +36,6 @@ TEST(ImportRun, WriteOntoAPaidRecordCountsWithoutAmountAndInsertCountsWithAmount
 
 TEST(ImportRun, LineLoggedAfterTheResetLeavesItsRecordsAndAgencyRowAsTheyWere) {
   RunFixture f;
-  // No student row: the reset and the agency flag run, then the insert is refused.
   f.seed(
       "INSERT INTO KIV8_Payment (stdid, tranday, grpid, payamt, payway, payday, failfac, realamt, unusual) VALUES "
       "('30001', '2004-10-15', 1, 100, '9', '2004-01-01', 'zz', 55, 'q');"
@@ -62,7 +59,7 @@ TEST(ImportRun, WriteFailingHalfwayIsRolledBackLoggedAndTheRunGoesOn) {
       "('C0001', '2004-10-15', 1, 'PAYER', '001234567', 300, 10), ('10009', '2004-10-15', 1, 'X', 'Y', 50, 0);"
       "CREATE TRIGGER refuse AFTER UPDATE OF paystas ON KIV8_Payment WHEN new.stdid='C0001' AND new.paystas<>0 "
       "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
-  f.detail("A0001", 61000, "", "1", "PAYER", "00000001234567");  // paid in full: the third record is refused
+  f.detail("A0001", 61000, "", "1", "PAYER", "00000001234567");
   f.detail("10009", 5000);
   const auto r = f.run();
   EXPECT_EQ(r.outcome, RunOutcome::completed);
@@ -79,7 +76,7 @@ TEST(ImportRun, WriteFailingHalfwayIsRolledBackLoggedAndTheRunGoesOn) {
 }
 
 TEST(ImportRun, LookupFailureShowsItsMessageOnceTheLineIsSettledAndTheRunGoesOn) {
-  RunFixture f;  // its operator fails the test when a box waits while the run holds its lock
+  RunFixture f;
   f.student_with_record("10001", "100");
   f.student_with_record("10002", "100");
   f.seed("UPDATE KIV8_Payment SET fee=NULL WHERE stdid='10001'");
@@ -91,7 +88,6 @@ TEST(ImportRun, LookupFailureShowsItsMessageOnceTheLineIsSettledAndTheRunGoesOn)
   EXPECT_TRUE(f.op.messages.at(0).text.ends_with("(94)"));
 }
 
-// The machine fails at the third line.
 class FailingMachine : public import::LineOperations {
  public:
   LookupResult select_KIV8_Payment(Session& s, Ctx& c, S stdid, S grpid, S day) override {

@@ -15,8 +15,6 @@
 
 namespace kiv::testing {
 
-// An operator whose boxes and questions note whether the run still holds its
-// write lock: none may wait on the operator while other programs are locked out.
 class LockCheckingOperator : public RecordingOperator {
  public:
   explicit LockCheckingOperator(const TempSuite& suite) : suite_(suite) {}
@@ -28,7 +26,7 @@ class LockCheckingOperator : public RecordingOperator {
     check(text);
     return RecordingOperator::ask_yes_no(text);
   }
-  bool expect_free = true;  // false while a test holds the database itself
+  bool expect_free = true;
 
  private:
   void check(const std::string& text) {
@@ -44,8 +42,6 @@ class LockCheckingOperator : public RecordingOperator {
   const TempSuite& suite_;
 };
 
-// A suite with a school, and a collection file built from detail fields with
-// a trailer that agrees with them.
 struct RunFixture {
   TempSuite suite;
   LockCheckingOperator op{suite};
@@ -53,7 +49,6 @@ struct RunFixture {
 
   void seed(const std::string& sql) const { suite.exec(sql); }
 
-  // A student with one unpaid payment record on 2004-10-15, group 1.
   void student_with_record(const std::string& id, const std::string& payamt, const std::string& fee = "0") const {
     seed("INSERT INTO KIV7_Student (stdid, delmark, grade, clsid, seatno) VALUES ('" + id +
          "', 0, '3', '2', '15');"
@@ -79,34 +74,29 @@ struct RunFixture {
     return suite.write_file("in/post1003.dat", content);
   }
 
-  import::RunResult run(import::LineOperations* ops = nullptr,
-                        bool with_trailer = true){const std::string path = write(with_trailer);
-  return import::confirm_run({suite.paths(), false, path}, op, ops);
-}
-
-std::string
-query(const std::string& sql) const {
-  auto db = suite.open();
-  return query_text(db, sql);
-}
-
-std::vector<std::string> log_lines(const import::RunResult& r) const {
-  std::vector<std::string> out;
-  if (!r.log_path) return out;
-  std::stringstream all;
-  all << std::ifstream(*r.log_path, std::ios::binary).rdbuf();
-  const std::string text = all.str();
-  std::size_t start = 0;
-  for (std::size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2) {
-    out.push_back(text.substr(start, pos - start));
+  kiv::import::RunResult run(import::LineOperations* ops = nullptr, bool with_trailer = true) {
+    return import::confirm_run({suite.paths(), false, write(with_trailer)}, op, ops);
   }
-  EXPECT_EQ(start, text.size()) << "every log line ends in CR LF";
-  return out;
-}
-
-std::ptrdiff_t files_in_work_dir() const {
-  return std::distance(std::filesystem::directory_iterator(suite.paths().work_dir()), {});
-}
-};  // namespace kiv::testing
+  std::string query(const std::string& sql) const {
+    auto db = suite.open();
+    return query_text(db, sql);
+  }
+  static std::vector<std::string> log_lines(const import::RunResult& r) {
+    std::vector<std::string> out;
+    if (!r.log_path) return out;
+    std::stringstream all;
+    all << std::ifstream(*r.log_path, std::ios::binary).rdbuf();
+    const std::string text = all.str();
+    std::size_t start = 0;
+    for (std::size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2) {
+      out.push_back(text.substr(start, pos - start));
+    }
+    EXPECT_EQ(start, text.size()) << "every log line ends in CR LF";
+    return out;
+  }
+  std::ptrdiff_t files_in_work_dir() const {
+    return std::distance(std::filesystem::directory_iterator(suite.paths().work_dir()), {});
+  }
+};
 
 }  // namespace kiv::testing

@@ -14,7 +14,7 @@ TEST_F(Update1, SingleRecordTakesTheAmountAsReceivedFlaggedByTheDeleteMark) {
     std::string expected;
   } cases[] = {
       {"S1", "False", "1500.0", "03", part("1500", "a", 15)},
-      {"S2", "True", "100.5", "3", part("100.5", "c", 15)},  // not rounded
+      {"S2", "True", "100.5", "3", part("100.5", "c", 15)},
       {"S3", "", "7.0", "3", part("7", "c", 15)},
   };
   for (const Case& c : cases) payment(c.stdid, kStored, "1500", "15");
@@ -67,16 +67,11 @@ TEST_F(Update1, CombinedWalkSpreadsTheMoneyInAmountAndStudentOrderWithTheFeeOnce
 }
 
 TEST_F(Update1, CombinedSecondDateRecordsTakeTheWalkAndTheLineDateGoes) {
-  payer_payment("A", kStored, "100", "10");
-  payer_payment("B", kStored, "100", "10");
-  seed("UPDATE KIV8_Payment SET tranday2='2006-04-15'");
-  payer_payment("A", kStored2, "100", "10");
-  payer_payment("B", kStored2, "100", "10");
+  payer_on_both_dates();
+  seed("UPDATE KIV8_Payment SET tranday2='2006-04-15' WHERE tranday='2006-03-15'");
   seed("INSERT INTO KIV9_Payitem VALUES ('A', '2006-03-15', 3), ('B', '2006-03-15', 3), ('B', '2006-04-15', 3)");
   seed("INSERT INTO KIV10_Agency (tranday, grpid) VALUES ('2006-03-15', 3), ('2006-03-15', 4)");
-  combined();
   ctx.stu_delmark = "False";
-  ctx.tran_day2 = kDay2;
 
   ASSERT_TRUE(update_1(session, ctx, kDay, "250.0", "", "3").ok());
   EXPECT_EQ(record("A", kStored2), paid(10));

@@ -15,18 +15,15 @@
 
 namespace kiv::writeoff {
 
-// A fresh suite database per test, the run's connection and a recording operator.
 class WriteoffTest : public ::testing::Test {
  protected:
-  static constexpr const char* kDay = "2006/03/15";  // a line's date, stored as kStored
+  static constexpr const char* kDay = "2006/03/15";
   static constexpr const char* kStored = "2006-03-15";
-  static constexpr const char* kDay2 = "04/15/2006";  // a record's second date, stored as kStored2
+  static constexpr const char* kDay2 = "04/15/2006";
   static constexpr const char* kStored2 = "2006-04-15";
   static constexpr const char* kPayerId = "P000000001";
-  static constexpr const char* kPayerAcct = "00012347654321";  // account digits 7654321
-  // record() of a record no write-off has touched, fee 10.
+  static constexpr const char* kPayerAcct = "00012347654321";
   static constexpr const char* kUntouched = "NULL NULL NULL 0 0 NULL NULL NULL 10";
-  // record() of a line-date record paid in full, and of one that took `realamt` flagged unequal.
   static std::string paid(int fee) { return "'1' '2006-03-15' '1' 1 0 NULL NULL '' " + std::to_string(fee); }
   static std::string part(const std::string& realamt, const std::string& code, int fee) {
     return "'1' '2006-03-15' '1' 0 1 " + realamt + " '" + code + "' NULL " + std::to_string(fee);
@@ -42,7 +39,6 @@ class WriteoffTest : public ::testing::Test {
   std::int64_t count(const std::string& sql) { return kiv::testing::query_int(db, sql); }
   std::string text(const std::string& sql) { return kiv::testing::query_text(db, sql); }
 
-  // A student and its payment record of a date in group 3; `extra` adds ", col..." / ", value...".
   void payment(const std::string& stdid, const std::string& day, const std::string& payamt, const std::string& fee,
                const std::string& extra_columns = "", const std::string& extra_values = "") {
     seed("INSERT INTO KIV7_Student (stdid, delmark) SELECT '" + stdid + "', 0 WHERE NOT EXISTS (SELECT 1 FROM " +
@@ -60,8 +56,14 @@ class WriteoffTest : public ::testing::Test {
     line.payer_acct = kPayerAcct;
   }
   void combined() { combined(ctx); }
-  // The payer's A (due 100, fee 10), B (100, 10) and C (300, 10), stored out of
-  // walk order, and OTHER of another payer on the same account.
+  void payer_on_both_dates() {
+    for (const char* stdid : {"A", "B"}) {
+      payer_payment(stdid, kStored, "100", "10");
+      payer_payment(stdid, kStored2, "100", "10");
+    }
+    combined();
+    ctx.tran_day2 = kDay2;
+  }
   void abc_school() {
     payer_payment("C", kStored, "300", "10");
     payer_payment("B", kStored, "100", "10");
@@ -74,7 +76,6 @@ class WriteoffTest : public ::testing::Test {
         "DELETE FROM KIV10_Agency;");
   }
 
-  // payway, payday, pay_record, paystas, Unequal, realamt, unusual, failfac, fee as SQL quotes them.
   std::string record(const std::string& stdid, const std::string& day = kStored) {
     store::Statement st(db,
                         "SELECT quote(payway)||' '||quote(payday)||' '||quote(pay_record)||' '||quote(paystas)||' '||"
@@ -85,7 +86,6 @@ class WriteoffTest : public ::testing::Test {
   }
   std::string abc() { return record("A") + " | " + record("B") + " | " + record("C"); }
 
-  // Every row of every table the write-offs touch.
   std::string snapshot() {
     std::string all;
     for (const std::string table : {"KIV7_Student", "KIV8_Payment", "KIV9_Payitem", "KIV10_Agency"}) {

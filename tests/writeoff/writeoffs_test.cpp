@@ -8,23 +8,20 @@ namespace {
 
 using Writeoffs = WriteoffTest;
 
-// Without a second date only the line date's record is written. With one,
-// the write-off goes onto the second date's record; the line date's record and
-// items go, and its agency row once no record of that date and group is left.
 TEST_F(Writeoffs, SingleWriteoffsOfTheLineDateOrTheSecondDate) {
   struct Case {
     std::function<OpResult()> run;
     const char *line_day, *second_day;
-    bool neighbour;  // another record of the line's date and group
+    bool neighbour;
   } cases[] = {
       {[&] { return update_1(session, ctx, kDay, "1500.0", "S1", "3"); }, "'1' '2006-03-15' '1' 1 1 1500 'a' 'X' 10",
        "'1' '2006-03-15' '1' 0 1 1500 'a' '' 10", true},
       {[&] { return update_2(session, ctx, kDay, "S1", "03"); }, "'1' '2006-03-15' '1' 1 0 7 NULL '' 10",
        "'1' '2006-03-15' '1' 1 0 NULL '' '' 10", false},
       {[&] { return update_3(session, ctx, "F4", kDay, "S1", "3"); }, "'1' '2006-01-01' '1' 1 0 7 NULL 'F4' 10",
-       "'1' NULL '1' 0 0 NULL '' 'F4' 10", true},  // payment columns left alone on the line date
+       "'1' NULL '1' 0 0 NULL '' 'F4' 10", true},
       {[&] { return update_4(session, ctx, kDay, "S1", "3", ""); }, "'1' '2006-03-15' '1' 1 0 7 NULL '' 10",
-       "'1' '2006-03-15' '1' 1 0 NULL '' '' 10", false},  // an empty reason is written
+       "'1' '2006-03-15' '1' 1 0 NULL '' '' 10", false},
   };
   for (const Case& c : cases) {
     for (const bool second : {false, true}) {
@@ -62,17 +59,12 @@ TEST_F(Writeoffs, CombinedOnASecondDateMoveEveryPayerRecord) {
   for (const bool failed : {false, true}) {
     SCOPED_TRACE(failed ? "update_3" : "update_2");
     clear();
-    for (const char* stdid : {"A", "B"}) {
-      payer_payment(stdid, kStored, "100", "10");
-      payer_payment(stdid, kStored2, "100", "10");
-    }
+    payer_on_both_dates();
     payment("OTHER", kStored, "100", "10");
-    seed("UPDATE KIV8_Payment SET payamt=NULL WHERE stdid='A'");  // not weighed here
+    seed("UPDATE KIV8_Payment SET payamt=NULL WHERE stdid='A'");
     seed("UPDATE KIV8_Payment SET paystas=1, realamt=3 WHERE tranday='2006-04-15'");
     seed("INSERT INTO KIV9_Payitem VALUES ('A', '2006-03-15', 3), ('B', '2006-03-15', 3), ('OTHER', '2006-03-15', 3)");
     seed("INSERT INTO KIV10_Agency (tranday, grpid) VALUES ('2006-03-15', 3)");
-    combined();
-    ctx.tran_day2 = kDay2;
     ASSERT_TRUE((failed ? update_3(session, ctx, "F2", kDay, "", "3") : update_2(session, ctx, kDay, "", "3")).ok());
     const std::string done = failed ? "'1' NULL '1' 0 0 NULL '' 'F2' " : "'1' '2006-03-15' '1' 1 0 NULL '' '' ";
     EXPECT_EQ(record("A", kStored2), done + "10");
@@ -93,7 +85,6 @@ TEST_F(Writeoffs, CombinedUpdate3OnASecondDateWithoutRecordsOrWithVeryMany) {
   EXPECT_EQ(text("SELECT group_concat(grpid) FROM KIV10_Agency"), "5") << "an orphaned agency row goes";
   EXPECT_EQ(text("SELECT ifnull(failfac, 'null') FROM KIV8_Payment"), "null");
 
-  // More students than a statement takes parameters.
   seed(
       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1200) "
       "INSERT INTO KIV8_Payment (stdid, tranday, grpid, acctid, offno) "
@@ -106,7 +97,7 @@ TEST_F(Writeoffs, CombinedUpdate3OnASecondDateWithoutRecordsOrWithVeryMany) {
 
 class ResetInsert : public WriteoffTest {
  protected:
-  void SetUp() override {  // the payer's A and B and someone else's C, all written off
+  void SetUp() override {
     payer_payment("A", kStored, "100", "10");
     payer_payment("B", kStored, "200", "0");
     payment("C", kStored, "300", "10");
@@ -115,7 +106,7 @@ class ResetInsert : public WriteoffTest {
         "unusual='a', pay_record='1'");
   }
   static constexpr const char* kWritten = "'1' '2006-03-15' '1' 1 1 5 'a' 'F' ";
-  static constexpr const char* kReset = "'' NULL '1' 0 0 NULL '' '' ";  // pay_record and fee stay
+  static constexpr const char* kReset = "'' NULL '1' 0 0 NULL '' '' ";
 };
 
 TEST_F(ResetInsert, ResetReturnsTheStudentsOrThePayersRecordsToUnpaid) {
@@ -203,7 +194,7 @@ TEST_F(Writeoffs, QuotesCommentsAndSemicolonsSelectOnlyTheirOwnRecord) {
   EXPECT_EQ(insert_1(session, ctx, kDay, "5.0", odd, "3").value, kTrue);
   EXPECT_EQ(record(odd), "'2' '2006-03-15' '1' 1 1 5 'd' 'x''y' 10");
 
-  const std::string before = snapshot();  // texts that look like conditions match nothing
+  const std::string before = snapshot();
   EXPECT_TRUE(update_2(session, ctx, kDay, "x' or '1'='1", "3").ok());
   EXPECT_EQ(insert_1(session, ctx, kDay, "1.0", "OK' --", "3").value, kFalse);
   combined();
@@ -241,7 +232,7 @@ TEST_F(Writeoffs, ValuesThatAreNoNumbersDatesOrGroupsFailTheLineWithTheStandardM
       [&] { return update_2(session, ctx, kDay, "S1", ""); },
       [&] { return update_3(session, ctx, "F", "2006/13/01", "S1", "3"); },
       [&] { return update_4(session, ctx, kDay, "S1", "3a", ""); },
-      [&] { return update_kiv10(session, kDay, ""); },  // an empty group is no group 0
+      [&] { return update_kiv10(session, kDay, ""); },
       [&] { return update_kiv10(session, kDay, "x7"); },
       [&] { return update_kiv10(session, kDay, "7 8"); },
       [&] { return as_op(insert_1(session, ctx, "2006/02/30", "1.0", "S1", "3")); },
