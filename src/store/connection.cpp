@@ -4,11 +4,15 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "store/db_error.h"
 #include "store/sqlite_error.h"
+#include "store/statement.h"
+#include "store/suite_schema.h"
 
 namespace kiv::store {
 
@@ -33,6 +37,14 @@ int on_busy(void* state_ptr, int attempt) {
   return 1;
 }
 
+std::string ascii_lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
 [[noreturn]] void throw_cannot_open(const std::string& path, const std::string& reason) {
   throw DbError(Error{kErrGeneralFailure, "無法開啟資料庫 " + path + ": " + reason, true});
 }
@@ -55,6 +67,23 @@ void apply_key(sqlite3* db, const std::string& password) {
     sqlite3_close(db);
     throw DbError(Error{kErrGeneralFailure, "無法設定資料庫密碼: " + reason, true});
   }
+}
+
+// The first table or column of the suite's that the database lacks, as
+// "table" or "table.column"; nothing when it has them all. Names compare
+// without regard to letter case, as SQLite compares them.
+std::optional<std::string> missing_suite_column(Connection& connection) {
+  for (const SuiteTable& table : suite_tables()) {
+    std::unordered_set<std::string> present;
+    // The names are the program's own constants, never the operator's text.
+    Statement info(connection, "PRAGMA table_info(\"" + std::string(table.name) + "\")");
+    while (info.step()) present.insert(ascii_lower(info.text(1)));
+    if (present.empty()) return std::string(table.name);
+    for (std::string_view column : table.columns) {
+      if (!present.contains(ascii_lower(column))) return std::string(table.name) + "." + std::string(column);
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -86,6 +115,9 @@ Connection Connection::open(const std::string& path, BusyPump pump, const std::s
   state->pump = std::move(pump);
   Connection connection(db, std::move(state));
   connection.execute("PRAGMA foreign_keys = OFF");
+  if (auto missing = missing_suite_column(connection)) {
+    throw_cannot_open(path, "不是本系統的資料庫 (缺少 " + *missing + ")");
+  }
   return connection;
 }
 

@@ -4,26 +4,12 @@
 
 namespace kiv::store {
 
+// Only a constraint is the fault of the values a statement was given; every
+// other failure of SQLite (busy, disk full, I/O, a missing table or column, a
+// statement the database cannot run) lies in the machine or the database and
+// would fail every line alike.
 Error sqlite_error(int extended_code, const std::string& message) {
-  switch (extended_code & 0xff) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-    case SQLITE_FULL:
-    case SQLITE_IOERR:
-    case SQLITE_READONLY:
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-    case SQLITE_NOMEM:
-    case SQLITE_CANTOPEN:
-    case SQLITE_PROTOCOL:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-    case SQLITE_INTERRUPT:
-    case SQLITE_ABORT:
-      return Error{extended_code, message, true};
-    default:
-      return Error{extended_code, message, false};
-  }
+  return Error{extended_code, message, (extended_code & 0xff) != SQLITE_CONSTRAINT};
 }
 
 }  // namespace kiv::store

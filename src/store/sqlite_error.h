@@ -7,8 +7,8 @@
 namespace kiv::store {
 
 // An Error for a failed SQLite call: the number is SQLite's extended result
-// code; busy, full, I/O, read-only, corrupt and out-of-memory are failures of
-// the environment, everything else (constraints, mismatches) of the values.
+// code. A constraint is a failure of the line's values; everything else is a
+// failure of the environment.
 Error sqlite_error(int extended_code, const std::string& message);
 
 }  // namespace kiv::store

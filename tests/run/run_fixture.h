@@ -31,9 +31,9 @@ class LockCheckingOperator : public RecordingOperator {
  private:
   void check(const std::string& text) {
     if (!std::filesystem::exists(suite_.paths().db_path())) return;
-    auto other = suite_.open();
-    other.set_busy_timeout_ms(0);
     try {
+      auto other = store::Connection::open(suite_.paths().db_path());
+      other.set_busy_timeout_ms(0);
       other.execute("BEGIN IMMEDIATE; COMMIT;");
     } catch (const std::exception&) {
       EXPECT_FALSE(expect_free) << "shown while the database was locked: " << text;
