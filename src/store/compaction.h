@@ -14,11 +14,13 @@ inline constexpr const char* kCompactedCopyName = "kiv2700tmp.mdb";
 inline constexpr const char* kBackupCopyName = "KIV1.mdb";
 
 // Compacts the suite's database on the way out. The database is opened with
-// the suite's password first; only a database that opens (and, when leftovers
-// lie beside it, reads whole) lets the leftovers go, since one of them may be
-// the only good copy. The compaction itself is SQLite's VACUUM on the file in
-// place: it either completes or leaves the file as it was, and another
-// program that has the file open keeps writing to the same file.
+// the suite's password first (a file that is not the suite's database is
+// refused and left alone). The compaction itself is SQLite's VACUUM on the
+// file in place: it either completes or leaves the file as it was, and
+// another program that has the file open keeps writing to the same file.
+// Leftovers of an interrupted earlier compaction are deleted only after the
+// compaction succeeded, since until then one of them may be the only good
+// copy.
 //
 // A failure is shown once as the standard error message and returned, so
 // the exit can go on. `busy_wait_ms` overrides how long another program's
