@@ -1,6 +1,7 @@
 // The validation pass: nothing touches the database unless the whole file is
 // well formed and its credited detail amounts add up to the trailer's.
 #include <limits>
+#include <string>
 
 #include "import/collection_file.h"
 
@@ -9,6 +10,7 @@ namespace kiv::import {
 std::variant<Validation, Error> validate_records(CollectionReader& reader) {
   Validation v;
   bool trailer_seen = false;
+  std::string first_trailer;
   while (const auto line = reader.next()) {
     if (reader.overlong()) {
       v.verdict = Validation::Verdict::malformed;
@@ -33,6 +35,15 @@ std::variant<Validation, Error> validate_records(CollectionReader& reader) {
         }
         break;
       case RecordKind::trailer:
+        // The summary shows the first trailer and the totals are checked
+        // against the last: a file whose trailers disagree says two things
+        // about its own totals, and neither can be trusted.
+        if (!trailer_seen) {
+          first_trailer.assign(*line);
+        } else if (*line != first_trailer) {
+          v.verdict = Validation::Verdict::malformed;
+          return v;
+        }
         trailer_seen = true;
         v.last_trailer = cut_trailer(*line);
         v.credited_total = v.last_trailer->posted_amt;

@@ -154,8 +154,9 @@ TEST_F(CollectionFile, VerdictFromRecordKindsAndCreditedSumAgainstTheLastTrailer
       {"bad kind beats sums", crlf_file({d, trailer(1, 999), "X" + d.substr(1)}), Verdict::malformed},
       {"detail after trailer", crlf_file({d, trailer(2, 200), d}), Verdict::malformed},
       {"failed detail after trailer", crlf_file({trailer(0, 0), detail(100, "01")}), Verdict::malformed},
-      {"last trailer agrees", crlf_file({d, trailer(1, 999), trailer(1, 100)}), Verdict::accepted, 1, 100},
-      {"last trailer differs", crlf_file({d, trailer(1, 100), trailer(1, 999)}), Verdict::totals_differ},
+      {"identical trailers", crlf_file({d, trailer(1, 100), trailer(1, 100)}), Verdict::accepted, 1, 100},
+      {"trailers disagree, last agrees", crlf_file({d, trailer(1, 999), trailer(1, 100)}), Verdict::malformed},
+      {"trailers disagree, first agrees", crlf_file({d, trailer(1, 100), trailer(1, 999)}), Verdict::malformed},
       {"ten thousand dimes", crlf_file(dimes), Verdict::accepted, 10000, 100000},
   };
   for (const auto& c : cases) {
