@@ -28,6 +28,12 @@ LineVerdict write_failure(const Result& result, const char* message = log_text::
   return logged(message);
 }
 
+// A lookup's failure that it left for the caller to show.
+LineVerdict lookup_failure(writeoff::Session& session, const LookupResult& result) {
+  if (result.amount_unknown) report_error(session.op, result.error);
+  return write_failure(result);
+}
+
 }  // namespace
 
 LineVerdict dispatch_line(writeoff::Session& session, writeoff::LineContext& ctx, const DetailLine& d,
@@ -49,12 +55,14 @@ LineVerdict dispatch_line(writeoff::Session& session, writeoff::LineContext& ctx
   }
 
   const LookupResult found = ops.find_data(session, ctx, d.tran_day, d.stdid, d.grpid);
-  if (!found.ok()) return write_failure(found);
+  // A failed transfer only records its reason: a record found without
+  // amounts is no obstacle to that.
+  if (found.value == kTrue && d.transfer_failed() && (found.ok() || found.amount_unknown)) {
+    const OpResult r = ops.update_3(session, ctx, d.fail_code, d.tran_day, d.stdid, d.grpid);
+    return r.ok() ? LineVerdict{LineEnd::failed_transfer, {}, {}} : write_failure(r);
+  }
+  if (!found.ok()) return lookup_failure(session, found);
   if (found.value == kTrue) {
-    if (d.transfer_failed()) {
-      const OpResult r = ops.update_3(session, ctx, d.fail_code, d.tran_day, d.stdid, d.grpid);
-      return r.ok() ? LineVerdict{LineEnd::failed_transfer, {}, {}} : write_failure(r);
-    }
     // The amount due is compared exactly, in hundredths. One that is not a
     // number fails this line alone: it is logged and the run goes on.
     const auto due = parse_decimal(ctx.due_amt);
@@ -72,7 +80,7 @@ LineVerdict dispatch_line(writeoff::Session& session, writeoff::LineContext& ctx
   }
 
   const LookupResult paid = ops.find_data1(session, ctx, d.tran_day, d.stdid, d.grpid);
-  if (!paid.ok()) return write_failure(paid);
+  if (!paid.ok()) return lookup_failure(session, paid);
   if (paid.value != 0) {
     const OpResult r = ops.update_4(session, ctx, d.tran_day, d.stdid, d.grpid, d.fail_code);
     return r.ok() ? LineVerdict{LineEnd::posted, {}, {}} : write_failure(r);

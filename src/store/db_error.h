@@ -21,8 +21,12 @@ class DbError : public std::runtime_error {
   throw DbError(Error{kErrTypeMismatch, "型態不符合: " + what, false});
 }
 
+inline Error invalid_null_error(const std::string& column) {
+  return Error{kErrInvalidUseOfNull, "不正確的使用 Null: " + column, false};
+}
+
 [[noreturn]] inline void throw_invalid_null(const std::string& column) {
-  throw DbError(Error{kErrInvalidUseOfNull, "不正確的使用 Null: " + column, false});
+  throw DbError(invalid_null_error(column));
 }
 
 }  // namespace kiv::store

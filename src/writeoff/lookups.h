@@ -13,7 +13,9 @@ namespace kiv::writeoff {
 
 // The record the line pays and its amount due (ordinary, or for a combined
 // transfer over all records of the payer). Sets due_amt, stu_delmark and
-// tran_day2. A null fee or payamt gives value -1 with status line_failed.
+// tran_day2. A record whose amount due cannot be made (a null fee or payamt)
+// gives value -1, status line_failed and amount_unknown: its message is left
+// to the caller, since a failed transfer needs no amount.
 LookupResult find_data(Session& session, LineContext& ctx, const std::string& t_day, const std::string& t_stdid,
                        const std::string& t_grpid);
 

@@ -36,6 +36,10 @@ struct LookupResult {
   std::int16_t value = 0;
   OpStatus status = OpStatus::ok;
   Error error;
+  // A line_failed whose message is still to be shown: the record was found
+  // but its amount due could not be made (a null amount, an overflow), which
+  // only matters to a caller that needs the amount.
+  bool amount_unknown = false;
 
   bool ok() const { return status == OpStatus::ok; }
   bool found() const { return value != 0; }
