@@ -171,8 +171,8 @@ std::optional<std::string_view> CollectionReader::next() {
     }
     if (failed_ || !any) return std::nullopt;
     std::size_t length = line_.size();
-    // A CR belongs to the line end only where an LF follows it.
-    if (ended && !overlong_ && length > 0 && line_[length - 1] == '\r') --length;
+    // A CR before the LF, or before the end of the file, is the line end.
+    if (!overlong_ && length > 0 && line_[length - 1] == '\r') --length;
     if (length > kShortLine) return std::string_view(line_.data(), length);
   }
 }
