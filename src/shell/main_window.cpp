@@ -48,7 +48,9 @@ KIV2700F1::~KIV2700F1() {
 
 void KIV2700F1::Form_Load() {
   setWindowTitle(text_of("郵政Tavenor(" + paths_.root + ")"));
-  if (auto error = source::ensure_folder(paths_.work_dir())) report_error(op_, *error);
+  // A folder that cannot be made is reported once, by get_dir, which tries
+  // again before it reads the remembered source.
+  (void)source::ensure_folder(paths_.work_dir());
   txt_path_->setText(text_of(paths_.default_path()));
   const source::SourceChoice choice = source::get_dir(paths_, op_);
   txt_path_->setText(text_of(choice.path_text));

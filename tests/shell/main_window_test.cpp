@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <cerrno>
 #include <filesystem>
 
 #include "recording_operator.h"
@@ -73,6 +74,17 @@ void ShellTest::load_root_caption_work_folder_and_source() {
   }
 
   TempSuite suite;
+  {
+    // A file where the work folder belongs: the operator hears of it once.
+    const std::string blocked = suite.root() + "/blocked";
+    fs::create_directories(blocked + "/mdb");
+    fs::copy_file(suite.paths().db_path(), blocked + "/mdb/KIV.mdb");
+    suite.write_file("blocked/medi", "not a folder");
+    RecordingOperator op;
+    KIV2700F1 window(kiv::SuitePaths{blocked}, op);
+    QCOMPARE(op.messages.size(), std::size_t{1});
+    QVERIFY(op.messages[0].text.ends_with("(" + std::to_string(ENOTDIR) + ")"));
+  }
   const std::string dir = suite.root() + "/data/";
   fs::create_directories(dir);
   suite.exec("INSERT INTO KIV2_School (tranidrive, tranidir) VALUES ('', '" + dir + "')");
