@@ -58,7 +58,9 @@ class DemoWriter {
   explicit DemoWriter(store::Connection& db) : db_(db) {}
 
   void student(const std::string& id, std::int64_t n, bool deleted) {
-    store::Statement st(db_, "INSERT INTO KIV7_Student (stdid, delmark, grade, clsid, seatno) VALUES (?1,?2,?3,?4,?5)");
+    static const store::Sql kStudent{
+        "INSERT INTO KIV7_Student (stdid, delmark, grade, clsid, seatno) VALUES (?1,?2,?3,?4,?5)"};
+    store::Statement st(db_, kStudent);
     st.bind(1, id)
         .bind(2, deleted ? 1 : 0)
         .bind(3, std::to_string(1 + n % 6))
@@ -70,9 +72,10 @@ class DemoWriter {
   void payment(const std::string& id, const char* day, int group, Cents due, const std::string& payer,
                const std::string& acct7, const char* day2 = nullptr, const char* pay_record = nullptr,
                const char* payway = nullptr) {
-    store::Statement st(db_,
-                        "INSERT INTO KIV8_Payment (stdid, tranday, grpid, acctid, offno, payamt, fee, tranday2, "
-                        "paystas, payway, pay_record) VALUES (?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)");
+    static const store::Sql kPayment{
+        "INSERT INTO KIV8_Payment (stdid, tranday, grpid, acctid, offno, payamt, fee, tranday2, "
+        "paystas, payway, pay_record) VALUES (?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)"};
+    store::Statement st(db_, kPayment);
     st.bind(1, id).bind(2, day).bind(3, group).bind(4, payer).bind(5, "OF" + acct7);
     st.bind(6, plain_decimal(due)).bind(7, plain_decimal(kFee));
     if (day2 != nullptr)
@@ -89,7 +92,8 @@ class DemoWriter {
     else
       st.bind_null(11);
     st.run();
-    store::Statement item(db_, "INSERT INTO KIV9_Payitem (stdid, tranday, grpid) VALUES (?1,?2,?3)");
+    static const store::Sql kPayitem{"INSERT INTO KIV9_Payitem (stdid, tranday, grpid) VALUES (?1,?2,?3)"};
+    store::Statement item(db_, kPayitem);
     item.bind(1, id).bind(2, day).bind(3, group).run();
   }
 
@@ -207,7 +211,7 @@ void add_student(DemoWriter& w, std::int64_t n) {
 
 std::optional<Error> make_demo_school(const SuitePaths& paths, std::int64_t students, DemoFigures& figures) {
   try {
-    auto db = store::Connection::open(paths.db_path());
+    auto db = store::Connection::open(paths);
     store::Transaction tx(db);
     db.execute(
         "INSERT INTO KIV2_School (tranidrive, tranidir) VALUES (NULL, NULL);"

@@ -244,7 +244,7 @@ RunResult read_data(const RunRequest& request, Operator& op, LineOperations* ope
 
   std::optional<store::Connection> db;
   try {
-    db.emplace(store::Connection::open(request.paths.db_path(), [&op] { op.pump_events(); }));
+    db.emplace(store::Connection::open(request.paths, [&op] { op.pump_events(); }));
     db->set_busy_timeout_ms(request.busy_timeout_ms);
   } catch (const store::DbError& e) {
     report_error(op, e.error());

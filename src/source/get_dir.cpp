@@ -30,9 +30,10 @@ Remembered check_folder(const std::string& dir) {
 }
 
 SourceChoice remembered_source(const SuitePaths& paths, Operator& op, const SourceChoice& fallback) {
-  store::Connection db = store::Connection::open(paths.db_path(), [&op] { op.pump_events(); });
+  store::Connection db = store::Connection::open(paths, [&op] { op.pump_events(); });
   // The school's table holds one row; rowid order makes "the first" stable.
-  store::Statement st(db, "select tranidrive,tranidir from KIV2_School ORDER BY rowid");
+  static const store::Sql kRemembered{"select tranidrive,tranidir from KIV2_School ORDER BY rowid"};
+  store::Statement st(db, kRemembered);
   if (!st.step()) return fallback;
   const std::string drive = trim(st.text(0));
   const std::string dir = trim(st.text(1));

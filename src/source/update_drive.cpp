@@ -33,9 +33,10 @@ void update_drive(const SuitePaths& paths, Operator& op, const std::string& path
   const std::size_t last_slash = path_text.rfind('/');
   const std::string folder = last_slash == std::string::npos ? std::string() : path_text.substr(0, last_slash + 1);
   try {
-    store::Connection db = store::Connection::open(paths.db_path(), [&op] { op.pump_events(); });
+    store::Connection db = store::Connection::open(paths, [&op] { op.pump_events(); });
     // Every row: the table is the one school's row.
-    store::Statement st(db, "update KIV2_School set tranidrive=?1,tranidir=?2");
+    static const store::Sql kRemember{"update KIV2_School set tranidrive=?1,tranidir=?2"};
+    store::Statement st(db, kRemember);
     st.bind(1, first_character(path_text)).bind(2, folder).run();
   } catch (const store::DbError& e) {
     report_error(op, e.error());

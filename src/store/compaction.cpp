@@ -34,7 +34,7 @@ std::optional<Error> compact(const SuitePaths& paths, Operator& op, std::optiona
   try {
     // Opening refuses a file that is not the suite's database: nothing is
     // ever written into it.
-    Connection db = Connection::open(paths.db_path(), [&op] { op.pump_events(); });
+    Connection db = Connection::open_file(paths.db_path(), [&op] { op.pump_events(); });
     if (busy_wait_ms) db.set_busy_timeout_ms(*busy_wait_ms);
     // VACUUM rewrites the file through the journal, so a failure halfway
     // (busy, disk full, a damaged page) rolls it back. SQLCipher keys the

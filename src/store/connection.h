@@ -1,54 +1,59 @@
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
-struct sqlite3;
-struct sqlite3_stmt;
+#include "core/paths.h"
+#include "store/sql.h"
 
 namespace kiv::store {
 
+class Backend;
+
 inline constexpr const char* kSuitePassword = "QZMPW";
 
-// One open SQLCipher database. Move-only; closed by the destructor.
+// One open connection to the suite's database, in whichever store the suite
+// folder uses. Move-only; closed by the destructor.
 class Connection {
  public:
   // Called about every 50 ms while another program holds the database.
   using BusyPump = std::function<void()>;
 
-  // Opens an existing database with the suite's password; never creates a
-  // file. Throws DbError with kErrGeneralFailure when the file is missing, is
-  // not a database or has another password.
-  static Connection open(const std::string& path, BusyPump pump = {}, const std::string& password = kSuitePassword);
-  // Creates a new database (the file must not exist) keyed with the password.
-  static Connection create(const std::string& path, const std::string& password = kSuitePassword);
+  // The suite's database, in the store the suite folder names (see
+  // store_choice.h). Refuses a database that lacks any table or column the
+  // program uses, and never creates one. Throws DbError with
+  // kErrGeneralFailure when it cannot be opened.
+  static Connection open(const SuitePaths& paths, BusyPump pump = {});
 
+  // A database file of the file store by its path, with the same checks.
+  static Connection open_file(const std::string& path, BusyPump pump = {},
+                              const std::string& password = kSuitePassword);
+  // Creates a new database file (the file must not exist) keyed with the password.
+  static Connection create_file(const std::string& path, const std::string& password = kSuitePassword);
+
+  explicit Connection(std::unique_ptr<Backend> backend);
   Connection(Connection&&) noexcept;
   Connection& operator=(Connection&&) noexcept;
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
   ~Connection();
 
-  // Runs statements without parameters or results (DDL, PRAGMA, BEGIN...).
-  void execute(const std::string& sql);
+  Dialect dialect() const;
+  // Runs statements of the program's SQL without parameters or rows.
+  void execute(std::string_view sql);
   // How long a statement waits for another program before failing as busy.
   void set_busy_timeout_ms(int ms);
 
-  sqlite3* handle() const { return db_; }
-
-  // Prepared statements are kept for reuse: an import run prepares the same
-  // few statements for every detail line. Used by Statement only.
-  sqlite3_stmt* take_cached(const std::string& sql);
-  void give_back(const std::string& sql, sqlite3_stmt* stmt);
-
-  struct BusyState;
+  Backend& backend() { return *backend_; }
 
  private:
-  Connection(sqlite3* db, std::unique_ptr<BusyState> busy);
-  sqlite3* db_ = nullptr;
-  std::unique_ptr<BusyState> busy_;
+  std::unique_ptr<Backend> backend_;
 };
+
+// Fails with kErrGeneralFailure naming the first table or column of the
+// suite's that the connected database lacks.
+void require_suite_schema(Connection& connection, const std::string& where);
 
 }  // namespace kiv::store

@@ -1,134 +1,174 @@
 #include "store/statement.h"
 
-#include <sqlite3.h>
-
 #include <cmath>
 
 #include "core/text.h"
+#include "store/backend.h"
 #include "store/db_error.h"
-#include "store/sqlite_error.h"
 #include "store/values.h"
 
 namespace kiv::store {
 
 namespace {
 
-[[noreturn]] void throw_last(sqlite3* db, int rc) {
-  throw DbError(sqlite_error(rc, sqlite3_errmsg(db)));
+constexpr std::int64_t kLargestWhole = 90'000'000'000'000'000LL;
+
+// Exact decimal text as a store delivers it ("1500", "-3.125"), rounded to the
+// nearest hundredth, a half away from zero.
+std::optional<Cents> rounded_cents(std::string_view text) {
+  std::size_t i = 0;
+  const bool negative = i < text.size() && text[i] == '-';
+  if (negative) ++i;
+  std::int64_t cents = 0;
+  bool digits = false;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, digits = true) {
+    cents = cents * 10 + (text[i] - '0');
+    if (cents > kLargestWhole) return std::nullopt;
+  }
+  cents *= 100;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    std::int64_t scale = 10;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, digits = true) {
+      const int digit = text[i] - '0';
+      if (scale >= 1) {
+        cents += digit * scale;
+        scale /= 10;
+      } else if (scale == 0) {
+        if (digit >= 5) ++cents;
+        scale = -1;  // only the first digit past the hundredths decides
+      }
+    }
+  }
+  if (i != text.size() || !digits) return std::nullopt;
+  return negative ? -cents : cents;
 }
 
 }  // namespace
 
-Statement::Statement(Connection& connection, std::string_view sql) : connection_(connection), sql_(sql) {
-  stmt_ = connection.take_cached(sql_);
-  if (stmt_ != nullptr) return;
-  const int rc = sqlite3_prepare_v2(connection.handle(), sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_finalize(stmt_);
-    stmt_ = nullptr;
-    throw_last(connection.handle(), rc);
+Statement::Statement(Connection& connection, const Sql& sql) {
+  Backend& backend = connection.backend();
+  if (sql.id() >= backend.cache.size()) backend.cache.resize(sql.id() + 1);
+  std::unique_ptr<Cursor>& kept = backend.cache[sql.id()];
+  if (!kept) kept = backend.prepare(render(sql.text(), backend.dialect()));
+  if (kept->in_use) {
+    // The same statement is already open further up: this use gets its own.
+    own_ = backend.prepare(render(sql.text(), backend.dialect()));
+    cursor_ = own_.get();
+  } else {
+    cursor_ = kept.get();
   }
+  cursor_->in_use = true;
+}
+
+Statement::Statement(Connection& connection, std::string_view sql)
+    : own_(connection.backend().prepare(render(sql, connection.dialect()))) {
+  cursor_ = own_.get();
+  cursor_->in_use = true;
 }
 
 Statement::~Statement() {
-  if (stmt_ != nullptr) connection_.give_back(sql_, stmt_);
-}
-
-void Statement::check_bind(int rc, int index) {
-  if (rc != SQLITE_OK) {
-    throw DbError(sqlite_error(rc, "參數 " + std::to_string(index) + ": " + sqlite3_errmsg(connection_.handle())));
-  }
+  cursor_->reset();
+  cursor_->in_use = false;
 }
 
 Statement& Statement::bind(int index, std::string_view text) {
-  check_bind(sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT), index);
+  cursor_->bind_text(index, text);
   return *this;
 }
 
 Statement& Statement::bind(int index, std::int64_t value) {
-  check_bind(sqlite3_bind_int64(stmt_, index, value), index);
+  cursor_->bind_int(index, value);
   return *this;
 }
 
 Statement& Statement::bind_null(int index) {
-  check_bind(sqlite3_bind_null(stmt_, index), index);
+  cursor_->bind_null(index);
   return *this;
 }
 
 bool Statement::step() {
-  const int rc = sqlite3_step(stmt_);
-  if (rc == SQLITE_ROW) return true;
-  if (rc == SQLITE_DONE) return false;
-  // Leave the statement reusable and report the real cause.
-  const int ext = sqlite3_extended_errcode(connection_.handle());
-  const std::string message = sqlite3_errmsg(connection_.handle());
-  sqlite3_reset(stmt_);
-  throw DbError(sqlite_error(ext != SQLITE_OK ? ext : rc, message));
+  return cursor_->step();
 }
 
 std::int64_t Statement::run() {
-  while (step()) {
+  while (cursor_->step()) {
   }
-  return sqlite3_changes(connection_.handle());
+  return cursor_->changes();
 }
 
 void Statement::reset() {
-  sqlite3_reset(stmt_);
-  sqlite3_clear_bindings(stmt_);
+  cursor_->reset();
+}
+
+int Statement::column_count() const {
+  return cursor_->column_count();
+}
+
+std::string Statement::column_name(int column) const {
+  return cursor_->column_name(column);
 }
 
 bool Statement::is_null(int column) const {
-  return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+  return cursor_->kind(column) == ValueKind::null;
 }
 
 std::string Statement::text(int column) const {
-  const auto* bytes = sqlite3_column_text(stmt_, column);
-  if (bytes == nullptr) return {};
-  return std::string(reinterpret_cast<const char*>(bytes),
-                     static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+  return cursor_->text(column);
 }
 
 std::string Statement::yes_no_text(int column) const {
-  switch (sqlite3_column_type(stmt_, column)) {
-    case SQLITE_NULL:
+  switch (cursor_->kind(column)) {
+    case ValueKind::null:
       return {};
-    case SQLITE_INTEGER:
-      return sqlite3_column_int64(stmt_, column) != 0 ? "True" : "False";
-    case SQLITE_FLOAT:
-      return sqlite3_column_double(stmt_, column) != 0.0 ? "True" : "False";
-    default: {
-      const std::string value = trim(text(column));
-      if (value == "True" || value == "true" || value == "TRUE") return "True";
-      if (value == "False" || value == "false" || value == "FALSE") return "False";
-      return numeric_value(value) != 0 ? "True" : "False";
+    case ValueKind::integer:
+      return cursor_->integer(column) != 0 ? "True" : "False";
+    case ValueKind::real:
+      return cursor_->real(column) != 0.0 ? "True" : "False";
+    case ValueKind::decimal: {
+      const auto value = rounded_cents(trim(cursor_->text(column)));
+      return value && *value != 0 ? "True" : "False";
     }
+    case ValueKind::text:
+      break;
   }
+  const std::string value = trim(cursor_->text(column));
+  if (value == "True" || value == "true" || value == "TRUE") return "True";
+  if (value == "False" || value == "false" || value == "FALSE") return "False";
+  return numeric_value(value) != 0 ? "True" : "False";
 }
 
 std::optional<Cents> Statement::cents(int column) const {
-  switch (sqlite3_column_type(stmt_, column)) {
-    case SQLITE_NULL:
+  switch (cursor_->kind(column)) {
+    case ValueKind::null:
       return std::nullopt;
-    case SQLITE_INTEGER: {
-      const std::int64_t whole = sqlite3_column_int64(stmt_, column);
-      if (whole > 90'000'000'000'000'000LL || whole < -90'000'000'000'000'000LL) throw_type_mismatch("金額過大");
+    case ValueKind::integer: {
+      const std::int64_t whole = cursor_->integer(column);
+      if (whole > kLargestWhole || whole < -kLargestWhole) throw_type_mismatch("金額過大");
       return whole * 100;
     }
-    case SQLITE_FLOAT: {
-      const double value = sqlite3_column_double(stmt_, column);
+    case ValueKind::real: {
+      const double value = cursor_->real(column);
       if (!std::isfinite(value) || std::fabs(value) > 9.0e15) throw_type_mismatch("金額過大");
       return static_cast<Cents>(std::llround(value * 100.0));
     }
-    default: {
-      const auto parsed = parse_decimal(trim(text(column)));
-      if (!parsed) throw_type_mismatch("金額 '" + text(column) + "'");
-      return *parsed;
+    case ValueKind::decimal: {
+      const std::string text = cursor_->text(column);
+      const auto value = rounded_cents(text);
+      if (!value) throw_type_mismatch("金額 '" + text + "'");
+      return value;
     }
+    case ValueKind::text:
+      break;
   }
+  const std::string text = cursor_->text(column);
+  const auto parsed = parse_decimal(trim(text));
+  if (!parsed) throw_type_mismatch("金額 '" + text + "'");
+  return parsed;
 }
 
 std::int64_t Statement::integer(int column) const {
-  return sqlite3_column_int64(stmt_, column);
+  return cursor_->integer(column);
 }
 
 std::string Statement::date_mdy(int column) const {

@@ -1,22 +1,26 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/money.h"
 #include "store/connection.h"
-
-struct sqlite3_stmt;
+#include "store/sql.h"
 
 namespace kiv::store {
 
-// A prepared statement: prepared by the constructor, finalized by the
-// destructor. Every value reaches it as a bound parameter; every failure is
-// thrown as DbError.
+class Cursor;
+
+// One execution of a statement: bind, then step through its rows or run it.
+// A statement declared as Sql is prepared once per connection and reused;
+// plain text is prepared for this one use. Every value reaches the store as a
+// bound parameter; every failure is thrown as DbError.
 class Statement {
  public:
+  Statement(Connection& connection, const Sql& sql);
   Statement(Connection& connection, std::string_view sql);
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
@@ -36,6 +40,9 @@ class Statement {
   std::int64_t run();
   void reset();
 
+  int column_count() const;
+  std::string column_name(int column) const;
+
   // Column readers, columns numbered from 0.
   bool is_null(int column) const;
   // Text of the column; a null gives "".
@@ -50,10 +57,8 @@ class Statement {
   std::string date_mdy(int column) const;
 
  private:
-  void check_bind(int rc, int index);
-  Connection& connection_;
-  std::string sql_;
-  sqlite3_stmt* stmt_ = nullptr;
+  Cursor* cursor_ = nullptr;
+  std::unique_ptr<Cursor> own_;
 };
 
 }  // namespace kiv::store

@@ -1,32 +1,33 @@
 #include "store/transaction.h"
 
+#include "store/backend.h"
 #include "store/db_error.h"
 
 namespace kiv::store {
 
 Transaction::Transaction(Connection& connection) : connection_(connection) {
-  connection_.execute("BEGIN IMMEDIATE");
+  connection_.backend().begin_write();
   active_ = true;
 }
 
 Transaction::~Transaction() {
   if (active_) {
     try {
-      connection_.execute("ROLLBACK");
+      connection_.backend().rollback();
     } catch (const DbError&) {
-      // SQLite has already rolled back when a statement failed with an I/O error.
+      // A store that failed mid-statement may have rolled back already.
     }
   }
 }
 
 void Transaction::commit() {
-  connection_.execute("COMMIT");
+  connection_.backend().commit();
   active_ = false;
 }
 
 void Transaction::rollback() {
   active_ = false;
-  connection_.execute("ROLLBACK");
+  connection_.backend().rollback();
 }
 
 Savepoint::Savepoint(Connection& connection, std::string name) : connection_(connection), name_(std::move(name)) {

@@ -6,9 +6,9 @@
 
 namespace kiv::store {
 
-// BEGIN IMMEDIATE ... COMMIT; rolled back by the destructor unless committed.
-// Immediate, so that waiting for another writer happens at the start, where
-// the busy handler can wait, and never halfway through a line.
+// A writing transaction; rolled back by the destructor unless committed.
+// It waits for any other writer at its start, where the busy wait can wait,
+// and never halfway through a line.
 class Transaction {
  public:
   explicit Transaction(Connection& connection);

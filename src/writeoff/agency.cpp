@@ -12,7 +12,8 @@ namespace kiv::writeoff {
 OpResult update_kiv10(Session& session, const std::string& u_day, const std::string& u_grpid) {
   return guarded(session, [&] {
     const LineKey key = LineKey::strict(u_day, u_grpid);
-    store::Statement st(session.db, sql_of("update KIV10_Agency set PayStas=1", kDayCondition));
+    static const store::Sql kMarkPaid{sql_of("update KIV10_Agency set PayStas=1", kDayCondition)};
+    store::Statement st(session.db, kMarkPaid);
     bind_day(st, key.day, key.group);
     st.run();
   });

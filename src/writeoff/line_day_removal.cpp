@@ -8,26 +8,36 @@ namespace kiv::writeoff {
 
 namespace {
 
-// The students are kept as read, without surrounding blanks; a null counts
-// as an empty number, which matches no record.
-constexpr const char* kCreateCollected =
-    "CREATE TEMP TABLE IF NOT EXISTS kiv_line_students (stdid TEXT COLLATE NOCASE)";
-constexpr const char* kClearCollected = "DELETE FROM temp.kiv_line_students";
-constexpr std::string_view kCollectedCondition =
-    " where stdid in (select stdid from temp.kiv_line_students) and tranday=?2 and grpid=?3";
+// The students of the payer's records on the line's date, as read: without
+// surrounding blanks, a null as an empty number that matches no record. The
+// list is a subquery, since a payer may cover more students than a statement
+// takes parameters.
+const std::string kPayerStudentsCondition =
+    " where CI(stdid) in (select CI(coalesce(trim(stdid),'')) from KIV8_Payment" + std::string(kPayerCondition) +
+    ") and tranday=?2 and grpid=?3";
+
+struct RemovalSql {
+  store::Sql payitems;
+  store::Sql payments;
+};
+
+const store::Sql kAnyLeft{sql_of("select 1 from KIV8_Payment", std::string(kDayCondition) + " limit 1")};
+const store::Sql kAgency{sql_of("delete from Kiv10_agency", kDayCondition)};
 
 // `bind` gives the condition its values.
 template <class Bind>
-void remove(store::Connection& db, std::string_view condition, const LineKey& key, Bind&& bind) {
-  for (std::string_view table : {"delete from KIV9_Payitem", "delete from KIV8_Payment"}) {
-    store::Statement st(db, sql_of(table, condition));
+void remove(store::Connection& db, const RemovalSql& sql, const LineKey& key, Bind&& bind) {
+  for (const store::Sql* statement : {&sql.payitems, &sql.payments}) {
+    store::Statement st(db, *statement);
     bind(st);
     st.run();
   }
-  store::Statement left(db, sql_of("select exists (select 1 from KIV8_Payment", std::string(kDayCondition) + ")"));
-  bind_day(left, key.day, key.group);
-  if (left.step() && left.integer(0) != 0) return;
-  store::Statement agency(db, sql_of("delete from Kiv10_agency", kDayCondition));
+  {
+    store::Statement left(db, kAnyLeft);
+    bind_day(left, key.day, key.group);
+    if (left.step()) return;
+  }
+  store::Statement agency(db, kAgency);
   bind_day(agency, key.day, key.group);
   agency.run();
 }
@@ -35,21 +45,15 @@ void remove(store::Connection& db, std::string_view condition, const LineKey& ke
 }  // namespace
 
 void remove_line_day(store::Connection& db, std::string_view stdid, const LineKey& key) {
-  remove(db, kStudentCondition, key, [&](store::Statement& st) { bind_student(st, stdid, key.day, key.group); });
+  static const RemovalSql kSql{store::Sql{sql_of("delete from KIV9_Payitem", kStudentCondition)},
+                               store::Sql{sql_of("delete from KIV8_Payment", kStudentCondition)}};
+  remove(db, kSql, key, [&](store::Statement& st) { bind_student(st, stdid, key.day, key.group); });
 }
 
-void collect_payer_students(store::Connection& db, const LineContext& ctx, const LineKey& key) {
-  db.execute(kCreateCollected);
-  db.execute(kClearCollected);
-  store::Statement st(db, sql_of("insert into temp.kiv_line_students (stdid) select ifnull(trim(stdid),'') "
-                                 "from KIV8_Payment",
-                                 kPayerCondition));
-  bind_payer(st, ctx, key.day, key.group);
-  st.run();
-}
-
-void remove_line_day_of_collected(store::Connection& db, const LineKey& key) {
-  remove(db, kCollectedCondition, key, [&](store::Statement& st) { bind_day(st, key.day, key.group); });
+void remove_line_day_of_payer(store::Connection& db, const LineContext& ctx, const LineKey& key) {
+  static const RemovalSql kSql{store::Sql{sql_of("delete from KIV9_Payitem", kPayerStudentsCondition)},
+                               store::Sql{sql_of("delete from KIV8_Payment", kPayerStudentsCondition)}};
+  remove(db, kSql, key, [&](store::Statement& st) { bind_payer(st, ctx, key.day, key.group); });
 }
 
 }  // namespace kiv::writeoff

@@ -16,13 +16,8 @@ namespace kiv::writeoff {
 // The line-date record of one student.
 void remove_line_day(store::Connection& db, std::string_view stdid, const LineKey& key);
 
-// Notes the students of the payer's records on the line's date, to remove
-// their line-date records afterwards. Done before anything is deleted, and
-// kept in a temporary table since a payer may cover more students than a
-// statement takes parameters.
-void collect_payer_students(store::Connection& db, const LineContext& ctx, const LineKey& key);
-
-// The line-date records of the students collected last.
-void remove_line_day_of_collected(store::Connection& db, const LineKey& key);
+// The line-date records of every student the payer's records of the line's
+// date name, whoever pays them.
+void remove_line_day_of_payer(store::Connection& db, const LineContext& ctx, const LineKey& key);
 
 }  // namespace kiv::writeoff

@@ -13,20 +13,20 @@ namespace kiv::writeoff {
 namespace {
 
 // The outer join keeps records whose group is not (or no longer) listed.
-constexpr const char* kPaymentByStudentSql =
+const store::Sql kPaymentByStudentSql{
     "select payway,pay_record from KIV8_Payment A left outer join KIV6_Group B on A.GrpID = B.GrpID "
-    "WHERE A.STDID=?1 and A.GrpID=?2 and A.tranday=?3 "
-    "ORDER BY A.rowid, B.rowid";
+    "WHERE CI(A.STDID)=CI(?1) and A.GrpID=?2 and A.tranday=?3 "
+    "ORDER BY A.rowid, B.rowid"};
 
-constexpr const char* kPaymentByPayerSql =
+const store::Sql kPaymentByPayerSql{
     "select payway,pay_record from KIV8_Payment A left outer join KIV6_Group B on A.GrpID = B.GrpID "
-    "WHERE A.acctid=?1 and substr(A.offno,-7)=?4 COLLATE NOCASE and A.GrpID=?2 and A.tranday=?3 "
-    "ORDER BY A.rowid, B.rowid";
+    "WHERE CI(A.acctid)=CI(?1) and CI(RIGHT(A.offno,7))=CI(?4) and A.GrpID=?2 and A.tranday=?3 "
+    "ORDER BY A.rowid, B.rowid"};
 
 constexpr int kPayway = 0;
 constexpr int kPayRecord = 1;
 
-constexpr const char* kStudentSql = "select grade,clsid,seatno from KIV7_student WHERE STDID=?1 ORDER BY rowid";
+const store::Sql kStudentSql{"select grade,clsid,seatno from KIV7_student WHERE CI(STDID)=CI(?1) ORDER BY rowid"};
 
 }  // namespace
 

@@ -21,23 +21,23 @@ constexpr int kTranday2 = 3;
 
 // Only records whose student exists are found: the join on stdid is part of
 // the question. The payment record's rowid fixes which row is "first".
-constexpr const char* kOrdinarySql =
+const store::Sql kOrdinarySql{
     "SELECT a.payamt,a.fee,b.delmark,a.tranday2 FROM KIV8_payment AS a, KIV7_student AS b "
-    "WHERE a.stdid=?1 and a.tranday=?2 and a.grpid=?3 And a.stdid=b.stdid "
-    "ORDER BY a.rowid, b.rowid";
+    "WHERE CI(a.stdid)=CI(?1) and a.tranday=?2 and a.grpid=?3 And CI(a.stdid)=CI(b.stdid) "
+    "ORDER BY a.rowid, b.rowid"};
 
-constexpr const char* kPaidSql =
+const store::Sql kPaidSql{
     "SELECT a.payamt,a.fee,b.delmark,a.tranday2 FROM KIV8_payment AS a, KIV7_student AS b "
-    "WHERE a.stdid=?1 and a.tranday=?2 and a.grpid=?3 And a.paystas<>0 And a.stdid=b.stdid "
-    "ORDER BY a.rowid, b.rowid";
+    "WHERE CI(a.stdid)=CI(?1) and a.tranday=?2 and a.grpid=?3 And a.paystas<>0 And CI(a.stdid)=CI(b.stdid) "
+    "ORDER BY a.rowid, b.rowid"};
 
 // A combined transfer pays every record of one payer, date and group whose
 // account number ends in the line's account digits.
-constexpr const char* kCombinedSql =
+const store::Sql kCombinedSql{
     "SELECT a.payamt,a.fee,b.delmark,a.tranday2 FROM KIV8_payment AS a, KIV7_student AS b "
-    "WHERE a.acctid=?1 and a.tranday=?2 and a.grpid=?3 and substr(a.offno,-7)=?4 COLLATE NOCASE "
-    "And a.stdid=b.stdid "
-    "ORDER BY a.rowid, b.rowid";
+    "WHERE CI(a.acctid)=CI(?1) and a.tranday=?2 and a.grpid=?3 and CI(RIGHT(a.offno,7))=CI(?4) "
+    "And CI(a.stdid)=CI(b.stdid) "
+    "ORDER BY a.rowid, b.rowid"};
 
 // Why the amount due of a found record cannot be made, if it cannot.
 using AmountProblem = std::optional<Error>;

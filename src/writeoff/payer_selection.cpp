@@ -7,8 +7,12 @@ namespace kiv::writeoff {
 
 std::vector<PayerRecord> read_payer_selection(store::Connection& db, const LineContext& ctx, const LineKey& key,
                                               bool amounts) {
-  store::Statement st(
-      db, sql_of("select stdid,payamt,fee from KIV8_Payment", std::string(kPayerCondition) + " order by payamt,stdid"));
+  // Smallest amount due first, equal amounts by student number; nulls first,
+  // as the file store has always ordered them.
+  static const store::Sql kSelection{
+      sql_of("select stdid,payamt,fee from KIV8_Payment",
+             std::string(kPayerCondition) + " order by payamt NULLSFIRST,CI(stdid) NULLSFIRST")};
+  store::Statement st(db, kSelection);
   bind_payer(st, ctx, key.day, key.group);
   std::vector<PayerRecord> records;
   while (st.step()) {

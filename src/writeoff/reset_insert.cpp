@@ -22,18 +22,21 @@ constexpr std::string_view kReset =
 
 // A payment that arrived for a record that exists after all goes onto it as a
 // payment of channel 2 with an anomaly; no second record is made.
-constexpr std::string_view kWriteOntoExisting =
-    "update KIV8_Payment set payway=2,payday=?4,realamt=?7,Unequal=1,Unusual='d',pay_record='1'";
+const store::Sql kWriteOntoExisting{sql_of(
+    "update KIV8_Payment set payway='2',payday=?4,realamt=?7,Unequal=1,Unusual='d',pay_record='1'", kStudentCondition)};
 // A created record carries the postal channel and the received amount.
-constexpr const char* kCreate =
+const store::Sql kCreate{
     "insert into KIV8_Payment(StdID,TranDay,GrpID,PayWay,PayDay,Unequal,Realamt,Unusual) "
-    "values(?1,?2,?3,'1',?2,1,?7,?8)";
+    "values(?1,?2,?3,'1',?2,1,?7,?8)"};
+const store::Sql kResetStudent{sql_of(kReset, kStudentCondition)};
+const store::Sql kResetPayer{sql_of(kReset, kPayerCondition)};
+const store::Sql kDeleteMark{"select delmark from KIV7_Student where CI(stdid)=CI(?1) ORDER BY rowid"};
 constexpr int kParamRealamt = kParamOwn;
 constexpr int kParamUnusual = kParamOwn + 1;
 
 // The student's delete mark; nullopt when there is no such student.
 std::optional<std::string> delete_mark(store::Connection& db, const std::string& stdid) {
-  store::Statement st(db, "select delmark from KIV7_Student where stdid=?1");
+  store::Statement st(db, kDeleteMark);
   st.bind(1, stdid);
   if (!st.step()) return std::nullopt;
   return trim(st.yes_no_text(0));
@@ -48,11 +51,11 @@ OpResult default_kiv8(Session& session, const LineContext& ctx, const std::strin
     const std::string day = store::stored_date(u_day);
     const std::int64_t group = numeric_value(u_grpid);
     if (ctx.combined()) {
-      store::Statement st(session.db, sql_of(kReset, kPayerCondition));
+      store::Statement st(session.db, kResetPayer);
       bind_payer(st, ctx, day, group);
       st.run();
     } else {
-      store::Statement st(session.db, sql_of(kReset, kStudentCondition));
+      store::Statement st(session.db, kResetStudent);
       bind_student(st, u_stdid, day, group);
       st.run();
     }
@@ -74,7 +77,7 @@ LookupResult insert_1(Session& session, LineContext& ctx, const std::string& i_d
     const LineKey key = LineKey::strict(i_day, i_grpid);
     const std::string realamt = plain_decimal(line_amount(i_amt));
     if (existing.found()) {
-      store::Statement st(session.db, sql_of(kWriteOntoExisting, kStudentCondition));
+      store::Statement st(session.db, kWriteOntoExisting);
       bind_student(st, i_stdid, key.day, key.group);
       st.bind(kParamPaidDay, key.day).bind(kParamRealamt, realamt).run();
     } else {

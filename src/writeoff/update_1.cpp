@@ -1,6 +1,8 @@
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "core/money.h"
 #include "store/db_error.h"
@@ -17,7 +19,7 @@ namespace {
 
 // Every write-off of a differing amount marks the record as settled through
 // the postal channel on the line's date, on the second-date record too.
-constexpr std::string_view kPaidHead = "update KIV8_Payment set payway=1,payday=?4,pay_record='1'";
+constexpr std::string_view kPaidHead = "update KIV8_Payment set payway='1',payday=?4,pay_record='1'";
 constexpr int kParamRealamt = kParamOwn;
 constexpr int kParamUnusual = kParamOwn + 1;
 
@@ -31,17 +33,30 @@ struct Settlement {
   std::variant<std::string, std::int64_t> realamt;
 };
 
-std::string settle_sql(const Settlement& how, bool second_date) {
+std::string settle_text(bool in_full, bool second_date, bool drop_fee) {
   std::string sql(kPaidHead);
-  if (how.in_full) {
+  if (in_full) {
     sql += ",paystas=1,failfac=''";
   } else {
     sql += ",realamt=?7,Unequal=1";
     if (second_date) sql += ",FailFac='',paystas=0";
   }
-  if (how.drop_fee) sql += ",fee=0";
-  if (!how.in_full) sql += ",Unusual=?8";
+  if (drop_fee) sql += ",fee=0";
+  if (!in_full) sql += ",Unusual=?8";
   return sql_of(sql, kStudentCondition);
+}
+
+// Every way of settling one record, declared once: bit 0 in full, bit 1 the
+// second date, bit 2 the fee dropped.
+const store::Sql& settle_sql(const Settlement& how, bool second_date) {
+  static const std::vector<std::unique_ptr<store::Sql>> kSql = [] {
+    std::vector<std::unique_ptr<store::Sql>> all;
+    for (int bits = 0; bits < 8; ++bits) {
+      all.push_back(std::make_unique<store::Sql>(settle_text((bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0)));
+    }
+    return all;
+  }();
+  return *kSql[(how.in_full ? 1 : 0) | (second_date ? 2 : 0) | (how.drop_fee ? 4 : 0)];
 }
 
 void settle_on(store::Connection& db, const LineContext& ctx, const Settlement& how, std::string_view stdid,

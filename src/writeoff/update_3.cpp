@@ -18,16 +18,21 @@ constexpr std::string_view kFailedSecondDay =
     "pay_record='1'";
 constexpr int kParamFail = kParamOwn;
 
-void fail_student(store::Connection& db, std::string_view head, const std::string& u_fail, std::string_view stdid,
+const store::Sql kStudentLineDay{sql_of(kFailedLineDay, kStudentCondition)};
+const store::Sql kStudentSecondDay{sql_of(kFailedSecondDay, kStudentCondition)};
+const store::Sql kPayerLineDay{sql_of(kFailedLineDay, kPayerCondition)};
+const store::Sql kPayerSecondDay{sql_of(kFailedSecondDay, kPayerCondition)};
+
+void fail_student(store::Connection& db, const store::Sql& sql, const std::string& u_fail, std::string_view stdid,
                   const LineKey& key, const std::string& record_day) {
-  store::Statement st(db, sql_of(head, kStudentCondition));
+  store::Statement st(db, sql);
   bind_student(st, stdid, record_day, key.group);
   st.bind(kParamFail, u_fail).run();
 }
 
-void fail_payer(store::Connection& db, std::string_view head, const std::string& u_fail, const LineContext& ctx,
+void fail_payer(store::Connection& db, const store::Sql& sql, const std::string& u_fail, const LineContext& ctx,
                 const LineKey& key, const std::string& record_day) {
-  store::Statement st(db, sql_of(head, kPayerCondition));
+  store::Statement st(db, sql);
   bind_payer(st, ctx, record_day, key.group);
   st.bind(kParamFail, u_fail).run();
 }
@@ -40,17 +45,16 @@ OpResult update_3(Session& session, const LineContext& ctx, const std::string& u
     store::Connection& db = session.db;
     const LineKey key = LineKey::strict(u_day, u_grpid);
     if (!ctx.combined()) {
-      fail_student(db, kFailedLineDay, u_fail, u_stdid, key, key.day);
+      fail_student(db, kStudentLineDay, u_fail, u_stdid, key, key.day);
       if (ctx.tran_day2.empty()) return;
-      fail_student(db, kFailedSecondDay, u_fail, u_stdid, key, second_day(ctx));
+      fail_student(db, kStudentSecondDay, u_fail, u_stdid, key, second_day(ctx));
       remove_line_day(db, u_stdid, key);
       return;
     }
-    fail_payer(db, kFailedLineDay, u_fail, ctx, key, key.day);
+    fail_payer(db, kPayerLineDay, u_fail, ctx, key, key.day);
     if (ctx.tran_day2.empty()) return;
-    fail_payer(db, kFailedSecondDay, u_fail, ctx, key, second_day(ctx));
-    collect_payer_students(db, ctx, key);
-    remove_line_day_of_collected(db, key);
+    fail_payer(db, kPayerSecondDay, u_fail, ctx, key, second_day(ctx));
+    remove_line_day_of_payer(db, ctx, key);
   });
 }
 

@@ -12,16 +12,17 @@ namespace {
 
 // A payment for a record already marked paid is recorded on it again, on the
 // line's date; the second-date record also drops an earlier differing amount.
-constexpr std::string_view kRepaidLineDay =
-    "update KIV8_Payment set payway=1,payday=?4,pay_record='1',paystas=1,failfac=?7";
-constexpr std::string_view kRepaidSecondDay =
-    "update KIV8_Payment set payway=1,payday=?4,paystas=1,failfac=?7,Unequal=0,realamt=null,unusual='',"
-    "pay_record='1'";
+const store::Sql kRepaidLineDay{
+    sql_of("update KIV8_Payment set payway='1',payday=?4,pay_record='1',paystas=1,failfac=?7", kStudentCondition)};
+const store::Sql kRepaidSecondDay{
+    sql_of("update KIV8_Payment set payway='1',payday=?4,paystas=1,failfac=?7,Unequal=0,realamt=null,unusual='',"
+           "pay_record='1'",
+           kStudentCondition)};
 constexpr int kParamLastcol = kParamOwn;
 
-void repay(store::Connection& db, std::string_view head, const std::string& u_lastcol, const std::string& stdid,
+void repay(store::Connection& db, const store::Sql& sql, const std::string& u_lastcol, const std::string& stdid,
            const LineKey& key, const std::string& record_day) {
-  store::Statement st(db, sql_of(head, kStudentCondition));
+  store::Statement st(db, sql);
   bind_student(st, stdid, record_day, key.group);
   st.bind(kParamPaidDay, key.day).bind(kParamLastcol, u_lastcol).run();
 }

@@ -24,13 +24,13 @@ inline constexpr int kParamAcct7 = 6;
 inline constexpr int kParamOwn = 7;
 
 // One student's record of a date and group.
-inline constexpr std::string_view kStudentCondition = " where stdid=?1 and tranday=?2 and grpid=?3";
+inline constexpr std::string_view kStudentCondition = " where CI(stdid)=CI(?1) and tranday=?2 and grpid=?3";
 // Every record of a date and group.
 inline constexpr std::string_view kDayCondition = " where tranday=?2 and grpid=?3";
 // The records one combined transfer pays: the payer's records of the date and
 // group whose account number ends in the line's account digits.
 inline constexpr std::string_view kPayerCondition =
-    " where tranday=?2 and grpid=?3 and acctid=?5 and substr(offno,-7)=?6 COLLATE NOCASE";
+    " where tranday=?2 and grpid=?3 and CI(acctid)=CI(?5) and CI(RIGHT(offno,7))=CI(?6)";
 
 inline std::string sql_of(std::string_view head, std::string_view condition) {
   std::string sql(head);

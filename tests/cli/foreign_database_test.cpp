@@ -22,10 +22,10 @@ TEST(ForeignDatabase, PostAndCompactRefuseItOnceAndLeaveItAsItWas) {
   } cases[] = {
       {"zero bytes", [](const std::string& path) { std::filesystem::resize_file(path, 0); }},
       {"a table missing",
-       [](const std::string& path) { store::Connection::open(path).execute("DROP TABLE KIV10_Agency"); }},
+       [](const std::string& path) { store::Connection::open_file(path).execute("DROP TABLE KIV10_Agency"); }},
       {"a column missing",
        [](const std::string& path) {
-         auto db = store::Connection::open(path);
+         auto db = store::Connection::open_file(path);
          db.execute(
              "CREATE TABLE narrow (stdid TEXT, delmark INTEGER, grade TEXT, clsid TEXT);"
              "DROP TABLE KIV7_Student; ALTER TABLE narrow RENAME TO KIV7_Student;");

@@ -11,7 +11,7 @@ TEST(Cli, InitMakesASuiteFolderAndNeverTouchesAnExistingDatabase) {
   const std::string root = scratch.root() + "/suite";
   EXPECT_EQ(run_tool(scratch.root(), {"init", "--root", root}).status, 0);
   for (const char* dir : {"/exe", "/mdb", "/medi"}) EXPECT_TRUE(std::filesystem::is_directory(root + dir)) << dir;
-  EXPECT_NO_THROW(store::Connection::open(root + "/mdb/KIV.mdb"));
+  EXPECT_NO_THROW(store::Connection::open_file(root + "/mdb/KIV.mdb"));
   const std::string before = slurp(root + "/mdb/KIV.mdb");
   EXPECT_EQ(run_tool(scratch.root(), {"init", "--root", root}).status, 2);
   EXPECT_EQ(slurp(root + "/mdb/KIV.mdb"), before);

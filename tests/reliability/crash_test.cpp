@@ -41,7 +41,7 @@ std::string rows(store::Connection& db) {
 }
 
 store::Connection open_sound(const std::string& root) {
-  auto db = store::Connection::open(SuitePaths{root}.db_path());
+  auto db = store::Connection::open_file(SuitePaths{root}.db_path());
   EXPECT_EQ(query_text(db, "PRAGMA integrity_check"), "ok") << root;
   return db;
 }
@@ -97,7 +97,7 @@ std::vector<Kill> kill_runs(const std::string& school, const std::string& file, 
   RecordingOperator op;
   EXPECT_EQ(import::confirm_run({SuitePaths{scratch + "/clean"}, false, file}, op, &clean).outcome,
             kiv::import::RunOutcome::completed);
-  auto db = store::Connection::open(SuitePaths{scratch + "/clean"}.db_path());
+  auto db = store::Connection::open_file(SuitePaths{scratch + "/clean"}.db_path());
   clean.observe(db);
   for (const Kill& kill : kills) {
     EXPECT_GE(kill.k, 0) << kill.root << " holds half a line or batch: " << kill.fingerprint;

@@ -35,7 +35,7 @@ TEST(BadEnvironment, DatabaseOrWorkFolderThatCannotBeUsedIsOneMessageWithNothing
       {"another password",
        [](const TempSuite& s) {
          fs::remove(s.paths().db_path());
-         auto db = store::Connection::create(s.paths().db_path(), "OTHER");
+         auto db = store::Connection::create_file(s.paths().db_path(), "OTHER");
          store::create_schema(db);
        },
        "(-2147467259)"},

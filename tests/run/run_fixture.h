@@ -32,7 +32,7 @@ class LockCheckingOperator : public RecordingOperator {
   void check(const std::string& text) {
     if (!std::filesystem::exists(suite_.paths().db_path())) return;
     try {
-      auto other = store::Connection::open(suite_.paths().db_path());
+      auto other = store::Connection::open(suite_.paths());
       other.set_busy_timeout_ms(0);
       other.execute("BEGIN IMMEDIATE; COMMIT;");
     } catch (const std::exception&) {

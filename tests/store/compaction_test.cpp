@@ -10,6 +10,7 @@
 
 #include "recording_operator.h"
 #include "store/db_error.h"
+#include "store/file/file_store.h"
 #include "store/statement.h"
 #include "store/transaction.h"
 #include "temp_suite.h"
@@ -28,7 +29,7 @@ std::string dump(Connection& db) {
   while (tables.step()) {
     const std::string sql = "SELECT * FROM \"" + tables.text(0) + "\" ORDER BY rowid";
     sqlite3_stmt* rows = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &rows, nullptr), SQLITE_OK);
+    EXPECT_EQ(sqlite3_prepare_v2(store::file::handle_of(db), sql.c_str(), -1, &rows, nullptr), SQLITE_OK);
     while (sqlite3_step(rows) == SQLITE_ROW) {
       for (int c = 0; c < sqlite3_column_count(rows); ++c) {
         out += std::to_string(sqlite3_column_type(rows, c)) + ":";
@@ -93,7 +94,7 @@ TEST_F(Compaction, CompactsInPlaceKeepingEveryRowAndThePassword) {
 
   auto after = suite.open();
   EXPECT_EQ(dump(after), rows);
-  for (const char* password : {"", "qzmpw"}) EXPECT_THROW(Connection::open(db_path, {}, password), DbError);
+  for (const char* password : {"", "qzmpw"}) EXPECT_THROW(Connection::open_file(db_path, {}, password), DbError);
   EXPECT_NE(slurp(db_path).substr(0, 16), std::string("SQLite format 3\0", 16));
 
   before.execute("INSERT INTO KIV9_Payitem VALUES ('C003', '2004-11-15', 8)");
@@ -125,14 +126,14 @@ TEST_F(Compaction, DatabaseThatCannotBeOpenedOrReadWholeCostsNoLeftover) {
       {"other password",
        [&] {
          fs::remove(db_path);
-         Connection::create(db_path, "other").execute("CREATE TABLE t (x)");
+         Connection::create_file(db_path, "other").execute("CREATE TABLE t (x)");
        }},
       {"garbage", [&] { suite.write_file("mdb/KIV.mdb", std::string(8192, 'Z')); }},
       {"zero bytes", [&] { suite.write_file("mdb/KIV.mdb", ""); }},
       {"not the suite's",
        [&] {
          fs::remove(db_path);
-         Connection::create(db_path).execute("CREATE TABLE t (x)");
+         Connection::create_file(db_path).execute("CREATE TABLE t (x)");
        }},
       {"missing", [&] { fs::remove(db_path); }},
   };

@@ -25,7 +25,7 @@ TempSuite::~TempSuite() {
 }
 
 store::Connection TempSuite::open() const {
-  return store::Connection::open(paths_.db_path());
+  return store::Connection::open_file(paths_.db_path());
 }
 
 void TempSuite::exec(const std::string& sql) const {

@@ -7,6 +7,7 @@
 
 #include "recording_operator.h"
 #include "store/connection.h"
+#include "store/file/file_store.h"
 #include "store/statement.h"
 #include "temp_suite.h"
 #include "writeoff/line_context.h"
@@ -90,7 +91,8 @@ class WriteoffTest : public ::testing::Test {
     std::string all;
     for (const std::string table : {"KIV7_Student", "KIV8_Payment", "KIV9_Payitem", "KIV10_Agency"}) {
       sqlite3_stmt* stmt = nullptr;
-      EXPECT_EQ(sqlite3_prepare_v2(db.handle(), ("SELECT * FROM " + table).c_str(), -1, &stmt, nullptr), SQLITE_OK);
+      EXPECT_EQ(sqlite3_prepare_v2(store::file::handle_of(db), ("SELECT * FROM " + table).c_str(), -1, &stmt, nullptr),
+                SQLITE_OK);
       for (all += table; sqlite3_step(stmt) == SQLITE_ROW; all += "\n") {
         for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
           const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));

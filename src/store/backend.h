@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/sql.h"
+
+// What each store implements beneath Connection and Statement. Nothing above
+// the store sees these classes.
+namespace kiv::store {
+
+// How a column's value arrived, so that the readers can convert it the same
+// way on both stores.
+enum class ValueKind { null, integer, real, decimal, text };
+
+// One prepared statement of a store, reused for every execution: bind, step
+// through the rows (or run it), reset.
+class Cursor {
+ public:
+  virtual ~Cursor() = default;
+
+  // Parameters are numbered from 1 as the program wrote them.
+  virtual void bind_text(int index, std::string_view text) = 0;
+  virtual void bind_int(int index, std::int64_t value) = 0;
+  virtual void bind_null(int index) = 0;
+
+  // The next row: true when there is one. Executes on the first call.
+  virtual bool step() = 0;
+  // Rows changed by the statement just run to its end.
+  virtual std::int64_t changes() const = 0;
+  // Ready to run again, every parameter unbound.
+  virtual void reset() = 0;
+
+  // The columns of the rows; on some stores known only once step() was called.
+  virtual int column_count() const = 0;
+  virtual std::string column_name(int column) const = 0;
+
+  virtual ValueKind kind(int column) const = 0;
+  // The column's text; "" for null.
+  virtual std::string text(int column) const = 0;
+  virtual std::int64_t integer(int column) const = 0;
+  virtual double real(int column) const = 0;
+
+  bool in_use = false;  // held by a Statement now
+};
+
+class Backend {
+ public:
+  using BusyPump = std::function<void()>;
+
+  virtual ~Backend() = default;
+
+  virtual Dialect dialect() const = 0;
+  // Statements without parameters or rows (DDL, savepoints), already rendered.
+  virtual void execute(const std::string& rendered_sql) = 0;
+  virtual std::unique_ptr<Cursor> prepare(const RenderedSql& sql) = 0;
+
+  // A transaction that writes: it starts by waiting for any other writer,
+  // so that a line is never held up halfway.
+  virtual void begin_write() = 0;
+  virtual void commit() = 0;
+  virtual void rollback() = 0;
+
+  // How long a statement waits for another program's lock before it fails
+  // as busy; the pump is called about every 50 ms meanwhile.
+  virtual void set_busy_timeout_ms(int ms) = 0;
+
+  // Prepared statements of the program's Sql, kept by Sql::id.
+  std::vector<std::unique_ptr<Cursor>> cache;
+};
+
+}  // namespace kiv::store
