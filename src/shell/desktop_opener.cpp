@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
+#include <memory>
 
 namespace kiv::shell {
 
@@ -23,30 +24,26 @@ bool open_with_desktop(const QString& path) {
 
   // QDesktopServices only starts xdg-open and calls that success; whether an
   // application took the file shows in xdg-open's exit status.
-  auto* process = new QProcess;
+  auto process = std::make_unique<QProcess>();
   process->setProgram(xdg_open);
   process->setArguments({path});
   process->setStandardInputFile(QProcess::nullDevice());
   process->start();
-  if (!process->waitForStarted()) {
-    delete process;
-    return false;
-  }
+  if (!process->waitForStarted()) return false;
   if (process->state() != QProcess::NotRunning) {
     QEventLoop loop;
-    QObject::connect(process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(process.get(), &QProcess::finished, &loop, &QEventLoop::quit);
     QTimer::singleShot(kVerdictMs, &loop, &QEventLoop::quit);
     loop.exec();
   }
   if (process->state() != QProcess::NotRunning) {
     // Still running: it is showing the file itself (a viewer in the
     // foreground). It is left to run and cleans up after itself.
-    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    QProcess* running = process.release();
+    QObject::connect(running, &QProcess::finished, running, &QObject::deleteLater);
     return true;
   }
-  const bool opened = process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
-  process->deleteLater();
-  return opened;
+  return process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
 }
 
 }  // namespace kiv::shell
