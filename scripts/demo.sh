@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, makes a demo suite folder with a school
-# and a collection file, and posts it with the headless tool, showing the
-# summary, the counters and the error log.
+# and an ordinary day's collection file, and posts it with the headless tool,
+# showing the summary, the counters and the error log.
 #   scripts/demo.sh          headless run
 #   scripts/demo.sh --gui    open the window on the same suite folder instead
 set -euo pipefail

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the demo need,
-# only when something is missing.
+# Installs the Debian 12 packages the build, the tests, the package check
+# (dpkg-shlibdeps, lintian, man) and the demo need, only when something is
+# missing.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
   fonts-noto-cjk
   clang libclang-rt-14-dev
   xvfb xauth
+  dpkg-dev file lintian man-db groff-base
 )
 
 missing=()

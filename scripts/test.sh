@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the normal build
-# (with the 3 GB file check), then the whole project under AddressSanitizer
+# (with the 3 GB file check), the install and the Debian package of that
+# build (scripts/package.sh), then the whole project under AddressSanitizer
 # and UndefinedBehaviorSanitizer, then a bounded fuzzing run of the
 # collection reader.
 #   FUZZ_SECONDS=60 (default), KIV_LARGE_TESTS=1 (default; 0 skips the 3 GB file),
@@ -18,6 +19,9 @@ step() {
 step "build and test"
 BUILD_DIR=${TEST_BUILD_DIR:-build} scripts/build.sh
 KIV_LARGE_TESTS=${KIV_LARGE_TESTS:-1} ctest --test-dir "${TEST_BUILD_DIR:-build}" --output-on-failure -j2
+
+step "install and package"
+BUILD_DIR=${TEST_BUILD_DIR:-build} scripts/package.sh
 
 step "sanitizers"
 scripts/sanitize.sh

@@ -15,7 +15,7 @@ sizes=("$@")
 printf "%10s %10s %12s %12s %10s %8s %8s\n" students lines seconds lines/s peak_MB ok errors
 for n in "${sizes[@]}"; do
   root="$work/suite-$n"
-  lines=$("$tool" demo --root "$root" --students "$n" | sed -n 's/.*(\([0-9]*\) lines)/\1/p')
+  lines=$("$tool" demo --root "$root" --every-case --students "$n" | sed -n 's/.*(\([0-9]*\) lines)/\1/p')
   /usr/bin/time -f "%e %M" -o "$work/time" "$tool" post --root "$root" --json "$root/medi/post1003.dat" >"$work/out.json" 2>/dev/null
   read -r secs kb <"$work/time"
   ok=$(sed -n 's/.*"ok":\([0-9]*\).*/\1/p' "$work/out.json")

@@ -5,7 +5,6 @@
 #include <variant>
 
 #include "cli/commands.h"
-#include "cli/options.h"
 #include "core/error.h"
 #include "core/money.h"
 #include "import/collection_file.h"
@@ -83,15 +82,8 @@ void print_json(const Validation& v, const std::string& message) {
 
 }  // namespace
 
-int run_check(const Args& args) {
-  const Options options = parse_options(args);
-  std::string problem = options.error;
-  if (problem.empty() && options.root) problem = "--root is not taken; the check never opens a database";
-  if (problem.empty() && options.positional.size() != 1) problem = "exactly one FILE is needed";
-  if (!problem.empty()) {
-    std::fprintf(stderr, "kiv2700 check: %s\nusage: kiv2700 check [--json] FILE\n", problem.c_str());
-    return 2;
-  }
+int run_check(const Options& options) {
+  if (options.positional.size() != 1) return usage_error(*find_command("check"), "exactly one FILE is needed");
 
   const auto result = import::validate_file(options.positional.front());
   if (const auto* error = std::get_if<Error>(&result)) {

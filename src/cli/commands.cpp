@@ -2,11 +2,49 @@
 
 namespace kiv::cli {
 
+namespace {
+
+constexpr OptionSpec kRoot{"--root", "DIR",
+                           "the suite folder; else KIV_ROOT, else the folder above the program's exe/"};
+constexpr OptionSpec kJson{"--json", "", "one JSON object on standard output instead of text"};
+
+}  // namespace
+
 const std::vector<Command>& commands() {
   static const std::vector<Command> kCommands = {
-      {"init", &run_init}, {"check", &run_check}, {"post", &run_post}, {"demo", &run_demo}, {"compact", &run_compact},
+      {"init",
+       "",
+       "makes a new suite folder with an empty database; never touches an existing one",
+       {kRoot},
+       &run_init},
+      {"demo",
+       "",
+       "makes a new suite folder with a demo school and a collection file, medi/post1003.dat, to post",
+       {kRoot,
+        {"--students", "N", "about N students, one line each (default 300)"},
+        {"--every-case", "", "a file whose lines reach every outcome of a run instead of an ordinary day's file"}},
+       &run_demo},
+      {"check",
+       "FILE",
+       "checks a collection file against its control totals; never opens a database",
+       {kJson},
+       &run_check},
+      {"post",
+       "FILE",
+       "posts a collection file to the school's database and logs the lines it cannot post",
+       {kRoot, kJson},
+       &run_post},
+      {"compact", "", "compacts the school's database", {kRoot}, &run_compact},
+      {"help", "[COMMAND]", "shows how to use a command", {}, &run_help},
   };
   return kCommands;
+}
+
+const Command* find_command(std::string_view name) {
+  for (const Command& command : commands()) {
+    if (command.name == name) return &command;
+  }
+  return nullptr;
 }
 
 }  // namespace kiv::cli

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/options.h"
 #include "cli/stream_operator.h"
 #include "store/compaction.h"
 
@@ -20,13 +19,8 @@ std::uintmax_t size_of(const std::string& path) {
 
 }  // namespace
 
-int run_compact(const Args& args) {
-  const Options options = parse_options(args);
-  if (!options.error.empty() || !options.positional.empty() || options.json) {
-    std::fprintf(stderr, "kiv2700 compact: %s\nusage: kiv2700 compact [--root DIR]\n",
-                 options.error.empty() ? "takes no file and no --json" : options.error.c_str());
-    return 2;
-  }
+int run_compact(const Options& options) {
+  if (!options.positional.empty()) return usage_error(*find_command("compact"), "no FILE is taken");
   const SuitePaths paths = suite_paths(options);
   if (paths.root.empty()) {
     std::fputs("kiv2700 compact: no suite folder (use --root DIR or KIV_ROOT)\n", stderr);

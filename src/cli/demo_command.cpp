@@ -1,37 +1,41 @@
 #include <cstdio>
-#include <cstdlib>
 
 #include "cli/commands.h"
 #include "cli/demo_school.h"
-#include "cli/options.h"
+#include "cli/shared_folder.h"
 #include "store/schema.h"
 
 namespace kiv::cli {
 
-// kiv2700 demo [--root DIR] [--students N]: a new suite folder with a demo
-// school and a matching collection file in its work folder.
-int run_demo(const Args& args) {
-  Args rest;
-  std::int64_t students = 300;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--students" && i + 1 < args.size()) {
-      students = std::strtoll(args[++i].c_str(), nullptr, 10);
-    } else {
-      rest.push_back(args[i]);
-    }
-  }
-  const Options options = parse_options(rest);
-  if (!options.error.empty() || !options.positional.empty() || students < 1) {
-    std::fputs("usage: kiv2700 demo [--root DIR] [--students N]\n", stderr);
-    return 2;
+namespace {
+
+// Student numbers stay unique up to here (see demo_school.cpp).
+constexpr long long kMaxStudents = 10'000'000;
+
+}  // namespace
+
+// A new suite folder with a demo school and a matching collection file in
+// its work folder.
+int run_demo(const Options& options) {
+  const Command& command = *find_command("demo");
+  if (!options.positional.empty()) return usage_error(command, "no FILE is taken");
+  long long students = 300;
+  if (const auto value = options.values.find("--students"); value != options.values.end()) {
+    const auto number = positive_number(value->second, kMaxStudents);
+    if (!number) return usage_error(command, "--students needs a whole number from 1 to 10000000");
+    students = *number;
   }
   const SuitePaths paths = suite_paths(options);
-  if (auto error = store::init_suite(paths)) {
-    std::fprintf(stderr, "%s\n", standard_error_text(*error).c_str());
+  if (paths.root.empty()) {
+    std::fputs("kiv2700 demo: no suite folder (use --root DIR or KIV_ROOT)\n", stderr);
     return 2;
   }
+  auto error = store::init_suite(paths);
+  if (!error) error = share_with_folder_group(paths.db_path());
   DemoFigures figures;
-  if (auto error = make_demo_school(paths, students, figures)) {
+  const DemoDay day = options.has("--every-case") ? DemoDay::every_case : DemoDay::ordinary;
+  if (!error) error = make_demo_school(paths, students, day, figures);
+  if (error) {
     std::fprintf(stderr, "%s\n", standard_error_text(*error).c_str());
     return 2;
   }

@@ -21,7 +21,7 @@ constexpr const char* kRocDay1 = "0931015";  // seven-character form
 constexpr const char* kDay2 = "2004-11-15";
 constexpr Cents kFee = 1500;  // 15.00
 
-// The kinds of line the demo file holds, one per student in turn.
+// The kinds of line a demo file holds, one per student.
 enum class Case {
   paid_exactly,
   paid_exactly_too,
@@ -130,12 +130,47 @@ DetailFields single_line(const std::string& id, Cents amount, const char* group 
   return DetailFields{kRocDay1, "00000000000000", "", amount, "0", id, group, fail};
 }
 
-void add_student(DemoWriter& w, std::int64_t n) {
+// The every-case file takes the kinds in turn, and its combined transfers
+// are in turn paid exactly, paid short, and for students the school no longer
+// has.
+Case every_case(std::int64_t n) {
+  return static_cast<Case>(n % static_cast<int>(Case::count));
+}
+int every_case_combined_kind(std::int64_t n) {
+  return static_cast<int>((n / static_cast<int>(Case::count)) % 3);
+}
+
+// An ordinary day, per hundred students: three transfers the bank could not
+// make, one line for a fee the school never billed and one repeated payment
+// (the two that reach the error log), a short payment, a family paying for
+// three children at once, and a record due on a second date.
+Case ordinary_case(std::int64_t n) {
+  switch (n % 100) {
+    case 17:
+    case 58:
+    case 91:
+      return Case::transfer_failed;
+    case 44:
+      return Case::no_record;
+    case 76:
+      return Case::already_written_off;
+    case 29:
+      return Case::paid_short;
+    case 63:
+      return Case::combined;
+    case 85:
+      return Case::second_date;
+    default:
+      return Case::paid_exactly;
+  }
+}
+
+void add_student(DemoWriter& w, std::int64_t n, Case line_case, int combined_kind) {
   const std::string id = n < 90000 ? digits(10000 + n, 5) : student_number(n);
   const Cents due = 150000 + (n % 5) * 10000;  // 1500.00 .. 1900.00
   const std::string acct7 = digits(n, 7);
   const std::string payer = "P" + digits(n, 9);
-  switch (static_cast<Case>(n % static_cast<int>(Case::count))) {
+  switch (line_case) {
     case Case::paid_exactly:
     case Case::paid_exactly_too:
       w.student(id, n, false);
@@ -187,9 +222,8 @@ void add_student(DemoWriter& w, std::int64_t n) {
       w.line(single_line(id, due + kFee));
       break;
     case Case::combined: {
-      // The student and two siblings (numbers from 20000 on) paid by one payer.
-      const std::int64_t kind = (n / static_cast<int>(Case::count)) % 3;
-      const bool students_known = kind != 2;
+      // The student and two siblings (numbers above every student's) paid by one payer.
+      const bool students_known = combined_kind != 2;
       Cents total = kFee;
       for (int k = 0; k < 3; ++k) {
         const std::string sid = k == 0 ? id : student_number(30'000'000 + n * 2 + k);
@@ -198,7 +232,7 @@ void add_student(DemoWriter& w, std::int64_t n) {
         w.payment(sid, kDay1, 1, amount, payer, acct7);
         total += amount;
       }
-      const Cents paid = kind == 1 ? total - 120000 : total;  // short: the walk spreads it
+      const Cents paid = combined_kind == 1 ? total - 120000 : total;  // short: the walk spreads it
       w.line(DetailFields{kRocDay1, "0000000" + acct7, payer, paid, "1", id, "01", ""});
       break;
     }
@@ -209,7 +243,8 @@ void add_student(DemoWriter& w, std::int64_t n) {
 
 }  // namespace
 
-std::optional<Error> make_demo_school(const SuitePaths& paths, std::int64_t students, DemoFigures& figures) {
+std::optional<Error> make_demo_school(const SuitePaths& paths, std::int64_t students, DemoDay day,
+                                      DemoFigures& figures) {
   try {
     auto db = store::Connection::open(paths);
     store::Transaction tx(db);
@@ -219,7 +254,13 @@ std::optional<Error> make_demo_school(const SuitePaths& paths, std::int64_t stud
         "INSERT INTO KIV10_Agency (PayStas, tranday, grpid) VALUES (0, '2004-10-15', 1), (0, '2004-10-15', 3), "
         "(0, '2004-11-15', 1);");
     DemoWriter writer(db);
-    for (std::int64_t n = 0; n < students; ++n) add_student(writer, n);
+    for (std::int64_t n = 0; n < students; ++n) {
+      if (day == DemoDay::every_case) {
+        add_student(writer, n, every_case(n), every_case_combined_kind(n));
+      } else {
+        add_student(writer, n, ordinary_case(n), 0);
+      }
+    }
     tx.commit();
     figures.students = students;
     figures.lines = writer.line_count();

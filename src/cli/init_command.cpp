@@ -1,23 +1,21 @@
 #include <cstdio>
 
 #include "cli/commands.h"
-#include "cli/options.h"
+#include "cli/shared_folder.h"
 #include "store/schema.h"
 
 namespace kiv::cli {
 
-int run_init(const Args& args) {
-  const Options options = parse_options(args);
-  if (!options.error.empty() || !options.positional.empty()) {
-    std::fprintf(stderr, "kiv2700 init: %s\n", options.error.empty() ? "no file is taken" : options.error.c_str());
-    return 2;
-  }
+int run_init(const Options& options) {
+  if (!options.positional.empty()) return usage_error(*find_command("init"), "no FILE is taken");
   const SuitePaths paths = suite_paths(options);
   if (paths.root.empty()) {
     std::fputs("kiv2700 init: no suite folder (use --root DIR or KIV_ROOT)\n", stderr);
     return 2;
   }
-  if (auto error = store::init_suite(paths)) {
+  auto error = store::init_suite(paths);
+  if (!error) error = share_with_folder_group(paths.db_path());
+  if (error) {
     std::fprintf(stderr, "%s\n", standard_error_text(*error).c_str());
     return 2;
   }

@@ -2,27 +2,70 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 
+#include "cli/commands.h"
+
 namespace kiv::cli {
 
-Options parse_options(const std::vector<std::string>& args) {
+namespace {
+
+const OptionSpec* find_option(const Command& command, std::string_view name) {
+  for (const OptionSpec& option : command.options) {
+    if (option.name == name) return &option;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+Options parse_options(const std::vector<std::string>& args, const Command& command) {
   Options options;
+  const auto fail = [&options](std::string problem) {
+    if (options.error.empty()) options.error = std::move(problem);
+  };
+  bool operands_only = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--json") {
-      options.json = true;
-    } else if (args[i] == "--root") {
-      if (i + 1 >= args.size()) {
-        options.error = "--root needs a folder";
-        return options;
-      }
-      options.root = args[++i];
-    } else if (args[i].starts_with("--")) {
-      options.error = "unknown option " + args[i];
-      return options;
+    const std::string& arg = args[i];
+    if (operands_only || !arg.starts_with("-") || arg == "-") {
+      options.positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      operands_only = true;
+      continue;
+    }
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+      continue;
+    }
+    // --name VALUE and --name=VALUE are the same.
+    const std::size_t equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+    const OptionSpec* option = find_option(command, name);
+    if (option == nullptr) {
+      fail("unknown option " + name);
+      continue;
+    }
+    std::string value;
+    if (option->argument.empty()) {
+      if (equals != std::string::npos) fail(name + " takes no value");
+    } else if (equals != std::string::npos) {
+      value = arg.substr(equals + 1);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
     } else {
-      options.positional.push_back(args[i]);
+      fail(name + " needs " + std::string(option->argument));
+      continue;
+    }
+    if (name == "--root") {
+      options.root = value;
+    } else if (name == "--json") {
+      options.json = true;
+    } else {
+      options.values[name] = value;
     }
   }
   return options;
@@ -33,6 +76,15 @@ SuitePaths suite_paths(const Options& options) {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   return SuitePaths{resolve_root(ec ? std::string() : exe.parent_path().string())};
+}
+
+std::optional<long long> positive_number(const std::string& text, long long max) {
+  long long value = 0;
+  const char* end = text.data() + text.size();
+  if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
+  const auto [stop, problem] = std::from_chars(text.data(), end, value);
+  if (problem != std::errc() || stop != end || value < 1 || value > max) return std::nullopt;
+  return value;
 }
 
 namespace {

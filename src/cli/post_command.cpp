@@ -1,7 +1,6 @@
 #include <cstdio>
 
 #include "cli/commands.h"
-#include "cli/options.h"
 #include "cli/stream_operator.h"
 #include "core/money.h"
 #include "import/import_run.h"
@@ -60,13 +59,8 @@ void print_text(const import::RunResult& r) {
 
 }  // namespace
 
-int run_post(const Args& args) {
-  const Options options = parse_options(args);
-  if (!options.error.empty() || options.positional.size() != 1) {
-    std::fprintf(stderr, "kiv2700 post: %s\nusage: kiv2700 post [--root DIR] [--json] FILE\n",
-                 options.error.empty() ? "one collection file is needed" : options.error.c_str());
-    return 2;
-  }
+int run_post(const Options& options) {
+  if (options.positional.size() != 1) return usage_error(*find_command("post"), "one collection file is needed");
   import::RunRequest request{suite_paths(options), false, options.positional.front()};
   StreamOperator op;
   const import::RunResult result = import::confirm_run(request, op);

@@ -1,12 +1,13 @@
 #include "shell/qt_operator.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QProcess>
-#include <QUrl>
+
+#include "shell/desktop_opener.h"
+#include "shell/log_viewer.h"
 
 namespace kiv::shell {
 
@@ -87,8 +88,13 @@ std::string QtOperator::start_program(const std::string& path, const std::vector
 }
 
 std::string QtOperator::open_document(const std::string& path) {
-  if (QDesktopServices::openUrl(QUrl::fromLocalFile(file_name_text(path)))) return {};
-  return "無法開啟檔案 " + path;
+  const QString name = file_name_text(path);
+  if (opener_ ? opener_(name) : open_with_desktop(name)) return {};
+  QString reason;
+  const std::optional<QString> text = read_log_text(name, kLogViewerLimit, reason);
+  if (!text) return "無法開啟檔案 " + path + ": " + reason.toStdString();
+  show_log_viewer(name, *text, parent_);
+  return {};
 }
 
 }  // namespace kiv::shell

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "temp_suite.h"
 #include "tool_run.h"
@@ -17,10 +18,10 @@ TEST(Cli, InitMakesASuiteFolderAndNeverTouchesAnExistingDatabase) {
   EXPECT_EQ(slurp(root + "/mdb/KIV.mdb"), before);
 }
 
-TEST(Cli, DemoPostReachesEveryLogTextAndASecondPostWritesNothingOff) {
+TEST(Cli, EveryCaseDemoPostReachesEveryLogTextAndASecondPostWritesNothingOff) {
   TempSuite scratch(false);
   const std::string root = scratch.root() + "/suite", file = root + "/medi/post1003.dat";
-  ASSERT_EQ(run_tool(scratch.root(), {"demo", "--root", root}).status, 0);
+  ASSERT_EQ(run_tool(scratch.root(), {"demo", "--root", root, "--every-case"}).status, 0);
   ToolRun run = run_tool(scratch.root(), {"post", "--root", root, "--json", file});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(run.out.starts_with("{\"outcome\":\"completed\",\"lines\":300,")) << run.out;
@@ -40,6 +41,52 @@ TEST(Cli, DemoPostReachesEveryLogTextAndASecondPostWritesNothingOff) {
   for (const char* line : {"銷帳總筆數     300\n", "轉帳成功筆數   0\n", "轉帳不成功筆數 0\n"}) {
     EXPECT_NE(run.out.find(line), std::string::npos) << line;
   }
+}
+
+TEST(Cli, OrdinaryDemoDayPostsNearlyEveryLineWithAFewFailedTransfersAndAHandfulLogged) {
+  TempSuite scratch(false);
+  const struct {
+    std::string students;
+    std::string counters;
+  } rows[] = {
+      {"300", "\"lines\":300,\"ok\":285,\"failed\":9,\"errors\":6,"},
+      {"1000", "\"lines\":1000,\"ok\":950,\"failed\":30,\"errors\":20,"},
+  };
+  for (const auto& row : rows) {
+    const std::string root = scratch.root() + "/suite" + row.students, file = root + "/medi/post1003.dat";
+    std::vector<std::string> demo = {"demo", "--root", root};
+    if (row.students != "300") demo.insert(demo.end(), {"--students", row.students});
+    const ToolRun made = run_tool(scratch.root(), demo);
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(made.out, root + "\n" + file + " (" + row.students + " lines)\n");
+    const ToolRun run = run_tool(scratch.root(), {"post", "--root", root, "--json", file});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(row.counters), std::string::npos) << run.out;
+  }
+  for (const char* students : {"0", "-5", "12x", "x", "", "10000001", "99999999999999999999"}) {
+    const ToolRun run = run_tool(scratch.root(), {"demo", "--root", scratch.root() + "/bad", "--students", students});
+    EXPECT_EQ(run.status, 2) << students;
+    EXPECT_TRUE(run.err.starts_with("kiv2700 demo: --students needs a whole number")) << run.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(scratch.root() + "/bad")) << "nothing made from a wrong command line";
+}
+
+TEST(Cli, DatabaseMadeInAFolderSharedByAGroupIsWritableByThatGroup) {
+  TempSuite scratch(false);
+  const mode_t old_umask = ::umask(022);
+  for (const bool shared : {true, false}) {
+    const std::string root = scratch.root() + (shared ? "/shared" : "/private");
+    std::filesystem::create_directories(root + "/mdb");
+    if (shared) ::chmod((root + "/mdb").c_str(), 02770);
+    for (const char* command : {"init", "demo"}) {
+      std::filesystem::remove(root + "/mdb/KIV.mdb");
+      ASSERT_EQ(run_tool(scratch.root(), {command, "--root", root}).status, 0) << command;
+      struct stat file {};
+      ASSERT_EQ(::stat((root + "/mdb/KIV.mdb").c_str(), &file), 0);
+      EXPECT_EQ(file.st_mode & 0777, shared ? 0664u : 0644u) << command << (shared ? " shared" : " private");
+    }
+  }
+  ::umask(old_umask);
 }
 
 TEST(Cli, PostExitStatusTellsCompletedStoppedAndError) {

@@ -110,7 +110,8 @@ std::vector<Kill> kill_runs(const std::string& school, const std::string& file, 
 TEST(CrashSafety, KillsAtSeededMomentsLeaveTheDatabaseOfACleanRunStoppedAfterSomeLine) {
   TempSuite scratch(false);
   const std::string school = scratch.root() + "/school";
-  const auto demo = run_tool(scratch.root(), {"demo", "--root", school, "--students", std::to_string(kLines)});
+  const auto demo =
+      run_tool(scratch.root(), {"demo", "--root", school, "--every-case", "--students", std::to_string(kLines)});
   ASSERT_EQ(demo.status, 0) << demo.err;
   const auto kills = kill_runs(school, SuitePaths{school}.staging_file(), scratch.root());
   EXPECT_TRUE(std::ranges::any_of(kills, &Kill::midway)) << "no kill landed while lines were being posted";

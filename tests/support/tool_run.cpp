@@ -4,6 +4,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -19,10 +20,13 @@ std::string slurp(const std::string& path) {
   return text.str();
 }
 
-ToolRun run_tool(const std::string& scratch_dir, const std::vector<std::string>& args) {
+namespace {
+
+ToolRun spawn(const std::string& program, const std::string& scratch_dir, const std::vector<std::string>& args,
+              char** env) {
   const std::string out_path = scratch_dir + "/stdout.txt";
   const std::string err_path = scratch_dir + "/stderr.txt";
-  std::vector<std::string> all = {KIV_CLI_PATH};
+  std::vector<std::string> all = {program};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : all) argv.push_back(a.data());
@@ -34,9 +38,9 @@ ToolRun run_tool(const std::string& scratch_dir, const std::vector<std::string>&
   posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, KIV_CLI_PATH, &actions, nullptr, argv.data(), environ);
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), env);
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error(std::string("cannot start ") + KIV_CLI_PATH);
+  if (spawned != 0) throw std::runtime_error("cannot start " + program);
   int status = 0;
   waitpid(pid, &status, 0);
   ToolRun run;
@@ -44,6 +48,22 @@ ToolRun run_tool(const std::string& scratch_dir, const std::vector<std::string>&
   run.out = slurp(out_path);
   run.err = slurp(err_path);
   return run;
+}
+
+}  // namespace
+
+ToolRun run_tool(const std::string& scratch_dir, const std::vector<std::string>& args) {
+  return spawn(KIV_CLI_PATH, scratch_dir, args, environ);
+}
+
+ToolRun run_program_without_root(const std::string& program, const std::string& scratch_dir,
+                                 const std::vector<std::string>& args) {
+  std::vector<char*> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, "KIV_ROOT=", 9) != 0) env.push_back(*entry);
+  }
+  env.push_back(nullptr);
+  return spawn(program, scratch_dir, args, env.data());
 }
 
 }  // namespace kiv::testing
