@@ -68,11 +68,21 @@ std::optional<std::string> QtOperator::choose_file(const std::string& title, con
   return file_name_bytes(chosen.first());
 }
 
+// A run reports every line, some tens of thousands a second; the screen
+// shows about thirty pictures a second. The counter is brought up to date at
+// most that often (and at once for the first and last line and for the
+// clearing), and pending events are handled at least every 50 ms.
 void QtOperator::show_progress(std::int64_t done, std::int64_t total) {
-  if (progress_) progress_(done, total);
+  if (!progress_) return;
+  const bool edge = total <= 0 || done <= 1 || done >= total;
+  if (!edge && progress_shown_.isValid() && progress_shown_.elapsed() < kRepaintIntervalMs) return;
+  progress_shown_.start();
+  progress_(done, total);
 }
 
 void QtOperator::pump_events() {
+  if (events_pumped_.isValid() && events_pumped_.elapsed() < kPumpIntervalMs) return;
+  events_pumped_.start();
   QCoreApplication::processEvents();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -36,9 +37,13 @@ class QtOperator : public Operator {
   std::string open_document(const std::string& path) override;
 
  private:
+  static constexpr qint64 kRepaintIntervalMs = 33;
+  static constexpr qint64 kPumpIntervalMs = 20;
   QPointer<QWidget> parent_;
   ProgressHandler progress_;
   DocumentOpener opener_;
+  QElapsedTimer progress_shown_;
+  QElapsedTimer events_pumped_;
 };
 
 // Message texts break lines with CR LF (or a lone CR); the screen wants LF.

@@ -55,4 +55,19 @@ void ShellTest::qt_operator_boxes_and_programs() {
   QVERIFY(!op.ask_yes_no("open?"));
 
   QVERIFY2(!op.start_program("/nonexistent/exe/Kiv0000P1", {"a/b/c"}).empty(), "a reason to show");
+
+  // A run's progress reaches the window a few times a second, never once a
+  // line, and always with its first and last line and the clearing.
+  std::vector<std::pair<std::int64_t, std::int64_t>> shown;
+  op.set_progress_handler([&shown](std::int64_t done, std::int64_t total) { shown.emplace_back(done, total); });
+  constexpr std::int64_t kLines = 100000;
+  for (std::int64_t i = 1; i <= kLines; ++i) {
+    op.show_progress(i, kLines);
+    op.pump_events();
+  }
+  op.show_progress(0, 0);
+  QVERIFY2(shown.size() < kLines / 10, std::to_string(shown.size()).c_str());
+  QCOMPARE(shown.front(), (std::pair<std::int64_t, std::int64_t>{1, kLines}));
+  QCOMPARE(shown.at(shown.size() - 2), (std::pair<std::int64_t, std::int64_t>{kLines, kLines}));
+  QCOMPARE(shown.back(), (std::pair<std::int64_t, std::int64_t>{0, 0}));
 }
