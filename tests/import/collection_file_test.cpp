@@ -5,16 +5,90 @@
 #include <cerrno>
 #include <cstring>
 
-#include "collection_lines.h"
+#include "import/collection_writer.h"
 #include "temp_suite.h"
 
 namespace kiv::import {
 namespace {
 
-using kiv::testing::crlf_file;
-using kiv::testing::detail;
-using kiv::testing::trailer;
 using Verdict = Validation::Verdict;
+
+std::string detail(Cents amount, const std::string& fail_code = "", const std::string& roc_date = "0931015") {
+  return format_detail({roc_date, "00012345678901", "A123456789", amount, "", "12345", "01", fail_code});
+}
+std::string trailer(std::int64_t count, Cents amount) {
+  return format_trailer(count, amount, count, amount);
+}
+std::string put(std::string line, std::size_t column, std::string_view bytes) {
+  return line.replace(column - 1, bytes.size(), bytes);
+}
+std::string crlf_file(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const auto& line : lines) out += line + "\r\n";
+  return out;
+}
+
+TEST(CutDetail, TextFieldsAreCutAtTheirColumnsAndTrimmedAndAShortLineGivesWhatExists) {
+  const std::string line = format_detail({"0931015", "  0001234567", " B22 33", 0, "1", " 0 7", " 7", "01"});
+  const DetailLine d = cut_detail(line);
+  EXPECT_EQ(d.payer_acct + "|" + d.payer_id + "|" + d.comb_flag + "|" + d.stdid + "|" + d.grpid + "|" + d.fail_code,
+            "0001234567|B22 33|1|0 7|7|01");
+  EXPECT_EQ(cut_detail(detail(0)).fail_code, "");
+  const DetailLine cut = cut_detail(detail(150000).substr(0, 66));
+  EXPECT_EQ(cut.stdid + "|" + cut.grpid + "|" + cut.amount, "12||1500.0");
+  EXPECT_EQ(cut_detail(detail(150000).substr(0, 45)).amount_cents, 0);  // "00" of the whole units
+  EXPECT_EQ(cut_detail("100000000093").tran_day, "1920/3/93");          // three bytes of a six-byte date
+}
+
+TEST(CutDetail, DateOfSevenOrSixCharactersByColumns17To19) {
+  const struct {
+    std::string line, tran_day, tran_day_mdy;
+  } cases[] = {
+      {detail(0, "", "0931015"), "2004/10/15", "10/15/2004"}, {detail(0, "", "1130229"), "2024/02/29", "02/29/2024"},
+      {detail(0, "", "931015"), "2004/10/15", "10/15/2004"},  {detail(0, "", "050102"), "1916/01/02", "01/02/1916"},
+      {put(detail(0), 19, "X"), "1920/31/01", "31/01/1920"},   // one non-blank makes it six characters
+      {detail(0, "", "1131399"), "2024/13/99", "13/99/2024"},  // copied unchecked
+      {detail(0, "", "  31015"), "1914/10/15", "10/15/1914"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line.substr(0, 20));
+    const DetailLine d = cut_detail(c.line);
+    EXPECT_EQ(d.tran_day + " " + d.tran_day_mdy, c.tran_day + " " + c.tran_day_mdy);
+  }
+}
+
+TEST(CutDetail, AmountIsLeadingDigitsOfWholeUnitsAndHundredths) {
+  const struct {
+    const char *whole, *hundredths;
+    Cents cents;
+    const char* text;
+  } cases[] = {
+      {"000001500", "00", 150000, "1500.0"},
+      {"000000012", "05", 1205, "12.05"},
+      {"000000012", "50", 1250, "12.50"},
+      {"000000000", "00", 0, "0.0"},
+      {"999999999", "99", 99999999999, "999999999.99"},
+      {"-00001500", "00", 0, "0.0"},  // a sign is no digit
+      {"     1500", "00", 150000, "1500.0"},
+      {"00001X500", "7 ", 107, "1.07"},
+      {"000001500", "  ", 150000, "1500.0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.whole) + "/" + c.hundredths);
+    const std::string line = put(put(detail(0), 44, c.whole), 53, c.hundredths);
+    EXPECT_EQ(cut_detail(line).amount_cents, c.cents);
+    EXPECT_EQ(cut_detail(line).amount, c.text);
+    EXPECT_EQ(detail_amount(line), c.cents);
+  }
+}
+
+TEST(CutTrailer, TakesCountsAndAmountsEvenFromAShortLine) {
+  const std::string line = format_trailer(3, 450000, 2, 300005);
+  const TrailerLine t = cut_trailer(line);
+  EXPECT_EQ((std::vector<std::int64_t>{t.file_cnt, t.file_amt, t.posted_cnt, t.posted_amt}),
+            (std::vector<std::int64_t>{3, 450000, 2, 300005}));
+  EXPECT_EQ(cut_trailer(line.substr(0, 70)).posted_amt, 300);  // eight of the eleven bytes "00000003000"
+}
 
 std::FILE* failing_stream(std::string data) {
   cookie_io_functions_t io{};
@@ -60,30 +134,25 @@ class CollectionFile : public ::testing::Test {
   kiv::testing::TempSuite suite_{false};
 };
 
-TEST_F(CollectionFile, LinesOfTenBytesOrFewerAreSkippedWherever) {
-  const std::string d1 = detail(100), d2 = detail(200), eleven = "12345678901";
-  EXPECT_EQ(records("\n" + d1 + "\r\n1234567890\r\n\r\n" + eleven + "\n   \n" + d2 + "\n1234567890\r\n\r\n"),
-            (std::vector<std::string>{d1, eleven, d2}));
-}
-
-TEST_F(CollectionFile, CrLfAndLfEndsGiveTheSameRecordsWithBothDateForms) {
-  const std::vector<std::string> lines = {detail(1205, "01", "0931015"), detail(1205, "", "931016"), trailer(2, 1205)};
-  std::string lf;
-  for (const auto& line : lines) lf += line + "\n";
-  EXPECT_EQ(records(crlf_file(lines)), lines);
-  EXPECT_EQ(records(lf), lines);
-  EXPECT_EQ(records(lf.substr(0, lf.size() - 1)), lines);
-  EXPECT_EQ(records("12345\r67890\n"), std::vector<std::string>{"12345\r67890"}) << "a lone CR is data";
-}
-
-TEST_F(CollectionFile, NulAndHighBytesAndLongLinesAreKeptWhole) {
-  const std::string raw = kiv::testing::put(detail(0), 34, std::string("A\0\xa4\xe5 \xe4\xb8\xad  ", 10));
+TEST_F(CollectionFile, RecordsAreTheLinesLongerThanTenBytesAsReadWithoutTheirLineEnd) {
+  const std::string d1 = detail(1205, "01", "0931015"), d2 = detail(1205, "", "931016"), eleven = "12345678901";
+  const std::string odd = put(detail(0), 34, std::string("A\0\xa4\xe5 \xe4\xb8\xad  ", 10));
   const std::string long_line = detail(700) + std::string(1 << 20, 'x');
-  const auto read = records(crlf_file({raw, long_line}));
-  ASSERT_EQ(read.size(), 2u);
-  EXPECT_EQ(cut_detail(read[0]).payer_id, std::string("A\0\xa4\xe5 \xe4\xb8\xad", 8));
-  EXPECT_EQ(cut_detail(read[0]).stdid, "12345");
-  EXPECT_EQ(read[1], long_line);
+  const struct {
+    std::string content;
+    std::vector<std::string> records;
+  } cases[] = {
+      {"\n" + d1 + "\r\n1234567890\r\n\r\n" + eleven + "\n   \n" + d2 + "\n1234567890\r\n\r\n", {d1, eleven, d2}},
+      {crlf_file({d1, d2}), {d1, d2}},
+      {d1 + "\n" + d2, {d1, d2}},                       // the last line without its line end
+      {"12345\r67890\n", {"12345\r67890"}},             // a lone CR is data
+      {crlf_file({odd, long_line}), {odd, long_line}},  // NUL and high bytes, a megabyte line
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.content.substr(0, 40));
+    EXPECT_EQ(records(c.content), c.records);
+  }
+  EXPECT_EQ(cut_detail(odd).payer_id, std::string("A\0\xa4\xe5 \xe4\xb8\xad", 8));
 }
 
 TEST_F(CollectionFile, LineLongerThanAnyRecordRejectsTheFileInBoundedMemory) {

@@ -1,10 +1,16 @@
 #include "shell/glfunc.h"
 
+#include <QApplication>
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
+#include "shell/qt_operator.h"
 #include "shell_tests.h"
 
+using kiv::MessageIcon;
 using kiv::shell::Context;
 
 void ShellTest::splits_the_command_line() {
@@ -39,8 +45,37 @@ void ShellTest::ends_at_once_without_a_command_line() {
     program.start(QStringLiteral(KIV_SHELL_EXE), args);
     const bool finished = program.waitForFinished(10000);
     if (!finished) program.kill();
-    QVERIFY2(finished, "the program kept running without a command line");
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
+    QVERIFY2(finished && program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0,
+             "the program ends at once, without a window, when it has no command line");
   }
+}
+
+void ShellTest::qt_operator_boxes_and_programs() {
+  kiv::shell::QtOperator op;
+  QStringList seen;
+  // Answers the next message box with `button`, noting its title, text, icon and text format.
+  const auto answer = [&seen](QMessageBox::StandardButton button) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, button, &seen] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      timer->deleteLater();
+      seen = {box->windowTitle(), box->text(), QString::number(box->icon()), QString::number(box->textFormat())};
+      box->button(button)->click();
+    });
+    timer->start(10);
+  };
+  answer(QMessageBox::Ok);
+  op.show_message("磁 碟 未 就 緒\r\n\r\n回 到 預 設 路 徑 <b>", MessageIcon::critical, "Tavenor");
+  QCOMPARE(seen, (QStringList{"Tavenor", "磁 碟 未 就 緒\n\n回 到 預 設 路 徑 <b>",
+                              QString::number(QMessageBox::Critical), QString::number(Qt::PlainText)}));
+  answer(QMessageBox::Ok);
+  op.show_message("a\rb", MessageIcon::information, "Tavenor");
+  QCOMPARE(seen.mid(1, 2), (QStringList{"a\nb", QString::number(QMessageBox::Information)}));
+  answer(QMessageBox::Yes);
+  QVERIFY(op.ask_yes_no("open?"));
+  QCOMPARE(seen.at(0) + seen.at(2), QString::number(QMessageBox::NoIcon));  // no title, no icon
+  answer(QMessageBox::No);
+  QVERIFY(!op.ask_yes_no("open?"));
+  QVERIFY2(!op.start_program("/nonexistent/exe/Kiv0000P1", {"a/b/c"}).empty(), "a reason to show");
 }

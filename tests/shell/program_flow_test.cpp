@@ -26,8 +26,16 @@ using kiv::testing::TempSuite;
 
 namespace {
 
-QString text_of(KIV2700F1& window, const char* name) {
-  return window.findChild<QLabel*>(QString::fromLatin1(name))->text();
+QString q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+// Label3, Label4, Label7, Label10 and L_cnt, joined by "|".
+QString figures(KIV2700F1& window) {
+  QStringList texts;
+  for (const char* name : {"Label3", "Label4", "Label7", "Label10", "L_cnt"}) {
+    texts << window.findChild<QLabel*>(QString::fromLatin1(name))->text();
+  }
+  return texts.join('|');
 }
 QPushButton* button(KIV2700F1& window, const char* name) {
   return window.findChild<QPushButton*>(QString::fromLatin1(name));
@@ -74,26 +82,20 @@ void ShellTest::confirm_runs_the_import_from_the_chosen_source() {
   QVERIFY(!window.floppy_selected());
 
   QTest::keyClick(window.findChild<QLineEdit*>("txt_path"), Qt::Key_S, Qt::AltModifier);
-  QCOMPARE(text_of(window, "Label3"), QStringLiteral("4"));
-  QCOMPARE(text_of(window, "Label4"), QStringLiteral("3,514"));  // 1515 + 1000 + 998.50, rounded once
-  QCOMPARE(text_of(window, "Label7"), QStringLiteral("3"));
-  QCOMPARE(text_of(window, "Label10"), QStringLiteral("0"));
-  QCOMPARE(text_of(window, "L_cnt"), QString());
+  QCOMPARE(figures(window), QStringLiteral("4|3,514|3|0|"));  // 1515 + 1000 + 998.50, rounded once
   QVERIFY2(window.floppy_selected(), "the floppy is the source again after a run");
   QCOMPARE(window.path_text(), file);
   QVERIFY(button(window, "cmd_confirm")->isEnabled());
   QCOMPARE(op.questions.size(), std::size_t{1});
   QCOMPARE(op.opened.size(), std::size_t{1});  // answered Yes
   QVERIFY(op.opened[0].find("/medi/err27_") != std::string::npos);
-  QVERIFY(op.attempts > 0);
-  QVERIFY(window.isVisible());
-  QVERIFY(op.started.empty());
+  QVERIFY2(op.attempts > 0 && window.isVisible() && op.started.empty(), "closing and leaving refused during a run");
 
   const std::string floppy = suite.root() + "/floppy";
   fs::create_directories(floppy);
   setenv("KIV_FLOPPY", floppy.c_str(), 1);
   button(window, "cmd_confirm")->click();
-  QCOMPARE(text_of(window, "Label3"), QString());
+  QCOMPARE(figures(window), QStringLiteral("||||"));
   QCOMPARE(op.messages.back().text, std::string("找 不 到 檔 案 ( post1003.dat )"));
   QVERIFY(button(window, "cmd_confirm")->isEnabled());
 
@@ -108,58 +110,48 @@ void ShellTest::confirm_runs_the_import_from_the_chosen_source() {
   button(window, "cmd_confirm")->click();
   unsetenv("KIV_FLOPPY");
   QVERIFY(fs::exists(suite.paths().staging_file()));
-  QCOMPARE(text_of(window, "Label3"), QStringLiteral("0"));
+  QCOMPARE(figures(window), QStringLiteral("0|0|0|0|"));
 }
 
 void ShellTest::exit_hands_back_to_the_menu_with_the_context() {
-  TempSuite suite;
-  const std::string record = suite.root() + "/menu-args.txt";
-  const std::string menu = suite.write_file("exe/Kiv0000P1", "#!/bin/sh\nprintf '%s|' \"$@\" > " + record + "\n");
-  fs::permissions(menu, fs::perms::owner_all);
-  suite.write_file("mdb/kiv2700tmp.mdb", "stale");
-  class Starter : public RecordingOperator {  // records, and really starts
-   public:
-    std::string start_program(const std::string& path, const std::vector<std::string>& args) override {
-      RecordingOperator::start_program(path, args);
-      return real.start_program(path, args);
+  for (const bool menu_exists : {true, false}) {
+    TempSuite suite;
+    suite.exec("INSERT INTO KIV2_School (tranidrive, tranidir) VALUES ('', '')");
+    suite.write_file("mdb/kiv2700tmp.mdb", "stale");
+    const std::string record = suite.root() + "/menu-args.txt", menu = suite.root() + "/exe/Kiv0000P1";
+    if (menu_exists) {
+      suite.write_file("exe/Kiv0000P1", "#!/bin/sh\nprintf '%s|' \"$@\" > " + record + "\n");
+      fs::permissions(menu, fs::perms::owner_all);
     }
-    kiv::shell::QtOperator real;
-  } op;
-  KIV2700F1 window(suite.paths(), op);
-  Program program(window, op, {"u1", "p2", "x3"});
-  window.show();
-  window.set_path_text(suite.root() + "/it's/post1003.dat");
-  button(window, "cmd_exit")->click();
-
-  QVERIFY2(op.messages.empty(), op.messages.empty() ? "" : op.messages[0].text.c_str());
-  QCOMPARE(op.started.size(), std::size_t{1});
-  QCOMPARE(op.started[0].path, suite.root() + "/exe/Kiv0000P1");
-  QTRY_COMPARE(QString::fromStdString(kiv::testing::slurp(record)), QStringLiteral("u1/p2/x3|"));
-  QVERIFY(!window.isVisible());
-  QVERIFY2(!fs::exists(suite.root() + "/mdb/kiv2700tmp.mdb"), "compacted on the way out");
-}
-
-void ShellTest::missing_menu_keeps_the_window_but_closing_still_ends() {
-  TempSuite suite;
-  suite.exec("INSERT INTO KIV2_School (tranidrive, tranidir) VALUES ('', '')");
-  RecordingOperator op;
-  op.start_failure = "No such file or directory";
-  KIV2700F1 window(suite.paths(), op);
-  Program program(window, op, {"a", "b", "c"});
-  window.show();
-  window.set_path_text("/data/it's here/post1003.dat");
-  button(window, "cmd_exit")->click();
-  QVERIFY(window.isVisible());
-  QCOMPARE(op.messages.size(), std::size_t{1});
-  QCOMPARE(op.messages[0].icon, kiv::MessageIcon::critical);
-  QCOMPARE(op.messages[0].text, "No such file or directory (" + suite.root() + "/exe/Kiv0000P1)");
-  QVERIFY2(button(window, "cmd_confirm")->isEnabled(), "the window is usable again");
-  {
-    auto db = suite.open();
-    QCOMPARE(kiv::testing::query_text(db, "SELECT tranidrive || '|' || tranidir FROM KIV2_School"),
-             std::string("/|/data/it's here/"));
+    class Starter : public RecordingOperator {  // records, and really starts
+     public:
+      std::string start_program(const std::string& path, const std::vector<std::string>& args) override {
+        RecordingOperator::start_program(path, args);
+        return real.start_program(path, args);
+      }
+      kiv::shell::QtOperator real;
+    } op;
+    KIV2700F1 window(suite.paths(), op);
+    Program program(window, op, {"u1", "p2", "x3"});
+    window.show();
+    window.set_path_text(suite.root() + "/it's/post1003.dat");
+    button(window, "cmd_exit")->click();
+    QCOMPARE(q(suite.rows("SELECT tranidrive, tranidir FROM KIV2_School")), q("/ " + suite.root() + "/it's/"));
+    QVERIFY2(!fs::exists(suite.root() + "/mdb/kiv2700tmp.mdb"), "compacted on the way out");
+    QCOMPARE(op.started.size(), std::size_t{1});
+    QCOMPARE(op.started[0].first, menu);
+    if (menu_exists) {
+      QVERIFY2(op.messages.empty(), op.messages.empty() ? "" : op.messages[0].text.c_str());
+      QTRY_COMPARE(QString::fromStdString(kiv::testing::slurp(record)), QStringLiteral("u1/p2/x3|"));
+      QVERIFY(!window.isVisible());
+      continue;
+    }
+    QVERIFY2(window.isVisible() && button(window, "cmd_confirm")->isEnabled(), "the window is usable again");
+    QCOMPARE(op.messages.size(), std::size_t{1});
+    QCOMPARE(op.messages[0].icon, kiv::MessageIcon::critical);
+    QVERIFY(op.messages[0].text.find(menu) != std::string::npos);
+    QVERIFY(window.close());
+    QCOMPARE(op.started.size(), std::size_t{2});
+    QVERIFY2(!window.isVisible(), "closing ends the program even without the menu");
   }
-  QVERIFY(window.close());
-  QCOMPARE(op.started.size(), std::size_t{2});
-  QVERIFY(!window.isVisible());
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "core/money.h"
+#include "core/text.h"
 #include "store/db_error.h"
 #include "store/statement.h"
 #include "store/transaction.h"
@@ -9,26 +11,19 @@
 namespace kiv::store {
 namespace {
 
-using kiv::testing::query_text;
-using kiv::testing::TempSuite;
-
 TEST(Statement, ReadsTypedValuesAsTheSuiteMeansThem) {
-  TempSuite suite;
+  kiv::testing::TempSuite suite;
   auto db = suite.open();
   db.execute(
       "INSERT INTO KIV8_Payment (stdid, tranday, grpid, payamt, fee, tranday2, paystas, realamt) VALUES "
-      "('A1', '2004-10-15', 3, 1500.05, NULL, '2003-09-15', -1, '12.5')");
+      "('A1', '2004-10-15', 3, 0.29, NULL, '2003-09-15', -1, '12.5')");
   Statement st(db, "SELECT payamt, fee, tranday2, paystas, realamt, Unequal, payway FROM KIV8_Payment");
   ASSERT_TRUE(st.step());
-  EXPECT_EQ(st.cents(0), 150005);
+  EXPECT_EQ(st.cents(0), 29) << "a floating-point amount is rounded to the hundredth, not cut";
   EXPECT_EQ(st.cents(1), std::nullopt);
-  EXPECT_EQ(st.date_mdy(2), "09/15/2003");
-  EXPECT_EQ(st.yes_no_text(3), "True") << "other programs store -1 for true";
   EXPECT_EQ(st.cents(4), 1250);
-  EXPECT_EQ(st.yes_no_text(5), "False") << "yes/no columns default to false";
-  EXPECT_EQ(st.text(6), "") << "null reads as empty text";
-  EXPECT_EQ(st.date_mdy(6), "");
-
+  EXPECT_EQ(st.date_mdy(2) + "|" + st.date_mdy(6), "09/15/2003|");
+  EXPECT_EQ(st.yes_no_text(3) + st.yes_no_text(5) + st.text(6), "TrueFalse") << "-1 is true too; null reads empty";
   try {
     Statement(db, "INSERT INTO KIV8_Payment (stdid, tranday, grpid) VALUES ('a1', '2004-10-15', 3)").run();
     ADD_FAILURE() << "the unique key must hold across letter case";
@@ -39,9 +34,8 @@ TEST(Statement, ReadsTypedValuesAsTheSuiteMeansThem) {
 }
 
 TEST(Values, ProgramDatesBecomeStoredDatesOnlyWhenTheyAreRealDates) {
-  EXPECT_EQ(stored_date("2004/10/15"), "2004-10-15");
-  EXPECT_EQ(stored_date("10/15/2004"), "2004-10-15");
-  EXPECT_EQ(stored_date("2004/02/29"), "2004-02-29");
+  EXPECT_EQ(stored_date("2004/10/15") + stored_date("10/15/2004") + stored_date("2004/02/29"),
+            "2004-10-152004-10-152004-02-29");
   for (const char* bad : {"2003/02/29", "2004/13/01", "2004/00/10", "2004/1a/01", "", "2004-10-15", "1/1/2004"}) {
     try {
       stored_date(bad);
@@ -55,17 +49,17 @@ TEST(Values, ProgramDatesBecomeStoredDatesOnlyWhenTheyAreRealDates) {
 }
 
 TEST(Transaction, SavepointRollsBackOnlyItsLineAndUncommittedWorkIsRolledBack) {
-  TempSuite suite;
+  kiv::testing::TempSuite suite;
   auto db = suite.open();
   {
     Transaction tx(db);
-    db.execute("INSERT INTO KIV10_Agency (tranday, grpid) VALUES ('2004-01-01', 1)");
+    db.execute("INSERT INTO KIV10_Agency (grpid) VALUES (1)");
     {
       Savepoint line(db, "line");
-      db.execute("INSERT INTO KIV10_Agency (tranday, grpid) VALUES ('2004-01-02', 2)");
+      db.execute("INSERT INTO KIV10_Agency (grpid) VALUES (2)");
     }
     Savepoint line(db, "line");
-    db.execute("INSERT INTO KIV10_Agency (tranday, grpid) VALUES ('2004-01-03', 3)");
+    db.execute("INSERT INTO KIV10_Agency (grpid) VALUES (3)");
     line.release();
     tx.commit();
   }
@@ -73,7 +67,35 @@ TEST(Transaction, SavepointRollsBackOnlyItsLineAndUncommittedWorkIsRolledBack) {
     Transaction tx(db);
     db.execute("DELETE FROM KIV10_Agency");
   }
-  EXPECT_EQ(query_text(db, "SELECT group_concat(grpid) FROM (SELECT grpid FROM KIV10_Agency ORDER BY grpid)"), "1,3");
+  EXPECT_EQ(kiv::testing::query_rows(db, "SELECT grpid FROM KIV10_Agency ORDER BY grpid"), "1 | 3");
+}
+
+TEST(Money, TextFormsReadBackExactlyAndNothingElseParses) {
+  const struct {
+    kiv::Cents cents;
+    const char *amount, *plain;
+  } cases[] = {{150000, "1500.0", "1500"},     {1205, "12.05", "12.05"}, {1250, "12.50", "12.50"}, {0, "0.0", "0"},
+               {151505, "1515.05", "1515.05"}, {-350, "-3.50", "-3.50"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cents);
+    EXPECT_EQ(amount_text(c.cents), c.amount);
+    EXPECT_EQ(plain_decimal(c.cents), c.plain);
+    EXPECT_EQ(parse_decimal(c.amount), c.cents);
+    EXPECT_EQ(parse_decimal(c.plain), c.cents);
+  }
+  EXPECT_EQ(parse_decimal("100.5"), 10050);
+  for (const char* bad : {"", "-", ".", "1.234", "12a", " 12", "1e3", "99999999999999999999"}) {
+    EXPECT_EQ(parse_decimal(bad), std::nullopt) << bad;
+  }
+  EXPECT_EQ(numeric_value("99999999999999999999999"), INT64_MAX) << "leading digits saturate, never wrap";
+}
+
+TEST(Money, RoundsHalfToEvenAndGroupsDigits) {
+  const std::pair<kiv::Cents, std::int64_t> rounding[] = {{10050, 100}, {10150, 102},   {10051, 101},
+                                                          {10049, 100}, {-10050, -100}, {-10150, -102}};
+  for (const auto& [cents, whole] : rounding) EXPECT_EQ(round_half_even(cents), whole) << cents;
+  EXPECT_EQ(group_digits(999), "999");
+  EXPECT_EQ(group_digits(1234567), "1,234,567");
 }
 
 }  // namespace

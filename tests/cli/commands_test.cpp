@@ -1,10 +1,18 @@
 #include <gtest/gtest.h>
 
+#include "import/collection_writer.h"
+#include "store/connection.h"
 #include "temp_suite.h"
 #include "tool_run.h"
 
 namespace kiv::testing {
 namespace {
+
+using import::format_trailer;
+
+std::string detail(Cents amount) {
+  return import::format_detail({"0931015", "00012345678901", "A123456789", amount, "", "12345", "01", ""}) + "\r\n";
+}
 
 TEST(Cli, InitMakesASuiteFolderAndNeverTouchesAnExistingDatabase) {
   TempSuite scratch(false);
@@ -17,6 +25,40 @@ TEST(Cli, InitMakesASuiteFolderAndNeverTouchesAnExistingDatabase) {
   EXPECT_EQ(slurp(root + "/mdb/KIV.mdb"), before);
 }
 
+TEST(Cli, CheckExitsZeroForAnAcceptedFileOneWithTheMessageForARejectedOneTwoWhenUnreadable) {
+  TempSuite suite(false);
+  const std::string missing = suite.root() + "/none.dat";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;  // the start of standard output; the whole of standard error
+  } cases[] = {
+      {{"check", "--json", suite.write_file("ok.dat", detail(150000) + detail(1205) + format_trailer(3, 1, 1, 151205))},
+       0,
+       "{\"accepted\":true,\"verdict\":\"accepted\",\"lines\":2,\"credited_sum\":\"1512.05\",",
+       ""},
+      {{"check", suite.write_file("sums.dat", detail(150000) + format_trailer(1, 1, 1, 150001))},
+       1,
+       "lines: 1\n",
+       "銷 帳 明 細 與 銷 帳 總 金 額 不 符\r\n\r\n請 檢 查 檔 案 內 容 是 否 正 確\n"},
+      {{"check", "--json", suite.write_file("kind.dat", detail(1) + "3" + detail(1).substr(1))},
+       1,
+       "{\"accepted\":false,\"verdict\":\"malformed\",",
+       "此 資 料 檔 格 式 不 符\n"},
+      {{"check", missing}, 2, "", "kiv2700 check: 錯誤:" + missing + ": No such file or directory(2)\n"},
+      {{"check"}, 2, "", ""},
+      {{"check", missing, missing}, 2, "", ""},
+      {{"check", "--bogus", missing}, 2, "", ""},
+      {{"frobnicate"}, 2, "", ""},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = run_tool(suite.root(), c.args);
+    EXPECT_EQ(run.status, c.status) << c.args.back();
+    EXPECT_TRUE(run.out.starts_with(c.out)) << run.out;
+    EXPECT_TRUE(c.err.empty() || run.err == c.err) << run.err;
+  }
+}
+
 TEST(Cli, DemoPostReachesEveryLogTextAndASecondPostWritesNothingOff) {
   TempSuite scratch(false);
   const std::string root = scratch.root() + "/suite", file = root + "/medi/post1003.dat";
@@ -26,15 +68,11 @@ TEST(Cli, DemoPostReachesEveryLogTextAndASecondPostWritesNothingOff) {
   EXPECT_TRUE(run.out.starts_with("{\"outcome\":\"completed\",\"lines\":300,")) << run.out;
   EXPECT_EQ(run.out.find('\n'), run.out.size() - 1) << "one JSON object on one line";
   EXPECT_NE(run.out.find("此 銷 帳 檔 案 之 總 筆 數 為 300\\r\\n"), std::string::npos) << run.out;
-
-  const auto log_start = run.out.find("\"log\":\"" + root + "/medi/err27_");
-  ASSERT_NE(log_start, std::string::npos) << run.out;
-  const std::string log = slurp(run.out.substr(log_start + 7, run.out.find('"', log_start + 7) - log_start - 7));
+  const std::string log = slurp(json_field(run.out, "log"));
   for (const char* text : {",查無繳費記錄檔", " 重複銷帳 ", ",已有現金繳費,不能重複銷帳", " ,查無繳費記錄 ",
                            " ,新增繳費記錄失敗 ", " 合併轉帳寫入失敗,查無繳費記錄 "}) {
     EXPECT_NE(log.find(std::string(text) + "\r\n"), std::string::npos) << text;
   }
-
   run = run_tool(scratch.root(), {"post", "--root", root, file});
   EXPECT_EQ(run.status, 0);
   for (const char* line : {"銷帳總筆數     300\n", "轉帳成功筆數   0\n", "轉帳不成功筆數 0\n"}) {
@@ -52,13 +90,30 @@ TEST(Cli, PostExitStatusTellsCompletedStoppedAndError) {
                 suite.root() + "/none.dat )\"]}\n");
   const std::string empty = suite.write_file("medi/empty.dat", "");
   EXPECT_EQ(run_tool(suite.root(), {"post", "--root", suite.root(), empty}).status, 0) << "nothing to post";
-
   std::filesystem::remove(suite.paths().db_path());
   run = run_tool(suite.root(), {"post", "--root", suite.root(), "--json", empty});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.out.find("(-2147467259)"), std::string::npos) << run.out;
   EXPECT_EQ(run_tool(suite.root(), {"post"}).status, 2);
-  EXPECT_EQ(run_tool(suite.root(), {"frobnicate"}).status, 2);
+}
+
+TEST(Cli, CompactExitsZeroOrTwoWithTheStandardMessageOnce) {
+  TempSuite suite;
+  suite.write_file("mdb/KIV1.mdb", "stale");
+  ToolRun run = run_tool(suite.root(), {"compact", "--root", suite.root()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(suite.root() + "/mdb/KIV1.mdb"));
+  suite.write_file("mdb/KIV.mdb", std::string(4096, 'j'));
+  for (const std::string& root : {suite.root(), suite.root() + "/nowhere"}) {
+    run = run_tool(suite.root(), {"compact", "--root", root});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(run.err.starts_with("錯誤:") && run.err.ends_with("(-2147467259)\n")) << run.err;
+    EXPECT_NE(run.err.find(root + "/mdb/KIV.mdb"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("錯誤:", 1), std::string::npos) << "shown once";
+  }
+  EXPECT_EQ(slurp(suite.root() + "/mdb/KIV.mdb"), std::string(4096, 'j'));
+  EXPECT_EQ(run_tool(suite.root(), {"compact", "--root", suite.root(), "extra"}).status, 2);
 }
 
 }  // namespace
