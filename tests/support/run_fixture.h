@@ -20,17 +20,12 @@ class LockCheckingOperator : public RecordingOperator {
  public:
   explicit LockCheckingOperator(const TempSuite& suite) : suite_(suite) {}
   void show_message(const std::string& text, MessageIcon icon, const std::string& title) override {
-    check(text);
-    RecordingOperator::show_message(text, icon, title);
+    check(text), RecordingOperator::show_message(text, icon, title);
   }
-  bool ask_yes_no(const std::string& text) override {
-    check(text);
-    return RecordingOperator::ask_yes_no(text);
-  }
+  bool ask_yes_no(const std::string& text) override { return check(text), RecordingOperator::ask_yes_no(text); }
 
  private:
   void check(const std::string& text) const {
-    if (!std::filesystem::exists(suite_.paths().db_path())) return;
     auto other = suite_.open();
     other.set_busy_timeout_ms(0);
     try {
@@ -75,19 +70,18 @@ struct RunFixture {
     if (with_trailer) content += import::format_trailer(count, all, credited_count, credited) + "\r\n";
     return suite.write_file("in/post1003.dat", content);
   }
-  import::RunResult run(import::LineOperations* ops = nullptr, bool with_trailer = true) {
-    return import::confirm_run({suite.paths(), false, write(with_trailer)}, op, ops);
+  import::RunResult run(import::LineOperations* ops = nullptr, bool with_trailer = true){
+      return import::confirm_run({suite.paths(), false, write(with_trailer)}, op, ops);
+} static std::vector<std::string> log_lines(const import::RunResult& r) {
+  std::vector<std::string> out;
+  const std::string text = r.log_path ? slurp(*r.log_path) : "";
+  std::size_t start = 0;
+  for (std::size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2) {
+    out.push_back(text.substr(start, pos - start));
   }
-  static std::vector<std::string> log_lines(const import::RunResult& r) {
-    std::vector<std::string> out;
-    const std::string text = r.log_path ? slurp(*r.log_path) : "";
-    std::size_t start = 0;
-    for (std::size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2) {
-      out.push_back(text.substr(start, pos - start));
-    }
-    EXPECT_EQ(start, text.size()) << "every log line ends in CR LF";
-    return out;
-  }
-};
+  EXPECT_EQ(start, text.size()) << "every log line ends in CR LF";
+  return out;
+}
+};  // namespace kiv::testing
 
 }  // namespace kiv::testing

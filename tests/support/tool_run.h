@@ -2,30 +2,22 @@
 
 #include <sys/resource.h>
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace kiv::testing {
 
-struct ToolOptions {
-  std::optional<std::chrono::microseconds> kill_after;  // SIGKILL after this long
-  std::optional<rlim_t> file_size_limit;                // RLIMIT_FSIZE, SIGXFSZ ignored
-  bool watch_memory = false;                            // sample the peak resident set
-};
-
 struct ToolRun {
   int status = -1;  // exit status, -1 when killed by a signal
-  bool killed = false;
   std::string out, err;
-  double seconds = 0;
-  long peak_kib = 0;
 };
 
 // Runs the built kiv2700 with `args` (environment inherited), catching its
-// standard output and error in files under `scratch_dir`.
-ToolRun run_tool(const std::string& scratch_dir, const std::vector<std::string>& args, const ToolOptions& options = {});
+// standard output and error in files under `scratch_dir`; with a limit, files
+// it writes cannot grow beyond that many bytes (RLIMIT_FSIZE).
+ToolRun run_tool(const std::string& scratch_dir, const std::vector<std::string>& args,
+                 std::optional<rlim_t> file_size_limit = std::nullopt);
 
 std::string slurp(const std::string& path);
 
