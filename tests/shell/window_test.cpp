@@ -102,16 +102,15 @@ void ShellTest::load_controls_source_choice_and_hot_keys() {
   QVERIFY2(fs::is_directory(root + "/medi"), "the work folder is made at start");
   QCOMPARE(q(window.path_text() + "|" + window.dialog_dir()), q("/|" + dir));
   QVERIFY(window.floppy_selected());
-  QStringList captions;
-  for (const char* name : {"fra_00",  "lbl_00", "lbl_01", "Frame1",      "Opt1",     "Opt2",   "Cmd_showpath",
-                           "Label1",  "Label2", "Label5", "Label9",      "Label3",   "Label4", "Label7",
-                           "Label10", "L_cnt",  "fra_04", "cmd_confirm", "cmd_exit", "lbl_msg"}) {
-    captions << caption(control<QObject>(window, name));
-  }
-  QCOMPARE(captions.join('|'),
-           QString::fromUtf8("程式代號 KIV 2700|程式名稱|轉帳銷帳檔案讀入|請選擇磁碟機代號|A:磁碟機||...|"
-                             "銷帳總筆數|總金額|轉帳成功筆數|轉帳不成功筆數|||||||確認 S|離開 E|"
-                             "磁片製作中，請稍後......"));
+  // clang-format off
+  const std::pair<const char*, const char*> captions[] = {
+      {"fra_00", "程式代號 KIV 2700"}, {"lbl_00", "程式名稱"}, {"lbl_01", "轉帳銷帳檔案讀入"},
+      {"Frame1", "請選擇磁碟機代號"}, {"Opt1", "A:磁碟機"}, {"Opt2", ""}, {"Cmd_showpath", "..."},
+      {"Label1", "銷帳總筆數"}, {"Label2", "總金額"}, {"Label5", "轉帳成功筆數"}, {"Label9", "轉帳不成功筆數"},
+      {"Label3", ""}, {"Label4", ""}, {"Label7", ""}, {"Label10", ""}, {"L_cnt", ""}, {"fra_04", ""},
+      {"cmd_confirm", "確認 S"}, {"cmd_exit", "離開 E"}, {"lbl_msg", "磁片製作中，請稍後......"}};
+  // clang-format on
+  for (const auto& [name, text] : captions) QCOMPARE(caption(control<QObject>(window, name)), QString::fromUtf8(text));
   for (const char* name : {"Label3", "Label4", "Label7", "Label10"}) {  // the figures: right-aligned in a box
     QVERIFY((control<QLabel>(window, name)->alignment() & Qt::AlignRight) &&
             control<QLabel>(window, name)->frameShape() == QFrame::Box);
