@@ -63,9 +63,8 @@ TEST(Cli, DemoInitPostAndCompactTellCompletedStoppedAndErrorByTheirExitStatus) {
     EXPECT_NE(log.find(std::string(text) + "\r\n"), std::string::npos) << "the demo reaches " << text;
   }
   run = tool({"post", "--root", root, file});
-  for (const char* line : {"銷帳總筆數     300\n", "轉帳成功筆數   0\n", "轉帳不成功筆數 0\n"}) {
+  for (const char* line : {"銷帳總筆數     300\n", "轉帳成功筆數   0\n", "轉帳不成功筆數 0\n"})
     EXPECT_TRUE(run.status == 0 && run.out.find(line) != std::string::npos) << "a second post writes nothing off";
-  }
   const std::string before = slurp(db);
   EXPECT_EQ(tool({"init", "--root", root + "2"}).status, 0);
   EXPECT_EQ(tool({"init", "--root", root}).status, 2);
@@ -86,9 +85,8 @@ TEST(Cli, DemoInitPostAndCompactTellCompletedStoppedAndErrorByTheirExitStatus) {
   run = tool({"post", "--root", root, "--json", empty});
   EXPECT_TRUE(run.status == 2 && run.out.find("(-2147467259)") != std::string::npos) << run.out;
   EXPECT_EQ(slurp(db), std::string(4096, 'j'));
-  for (const auto& args : std::vector<std::vector<std::string>>{{"post"}, {"compact", "--root", root, "extra"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"post"}, {"compact", "--root", root, "extra"}})
     EXPECT_EQ(tool(args).status, 2);
-  }
 }
 
 }  // namespace

@@ -118,10 +118,7 @@ TEST_F(CollectionFile, RecordsAreTheLinesLongerThanTenBytesAsReadWithoutTheirLin
       {"12345\r67890\n", {"12345\r67890"}},             // a lone CR is data
       {crlf_file({odd, long_line}), {odd, long_line}},  // NUL and high bytes, a megabyte line
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.content.substr(0, 40));
-    EXPECT_EQ(records(c.content), c.records);
-  }
+  for (const auto& c : cases) EXPECT_EQ(records(c.content), c.records) << c.content.substr(0, 40);
   EXPECT_EQ(cut_detail(odd).payer_id, std::string("A\0\xa4\xe5 \xe4\xb8\xad", 8));
 }
 

@@ -76,9 +76,8 @@ struct RunFixture {
   std::vector<std::string> out;
   const std::string text = r.log_path ? slurp(*r.log_path) : "";
   std::size_t start = 0;
-  for (std::size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2) {
+  for (std::size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2)
     out.push_back(text.substr(start, pos - start));
-  }
   EXPECT_EQ(start, text.size()) << "every log line ends in CR LF";
   return out;
 }

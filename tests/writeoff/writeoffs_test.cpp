@@ -82,9 +82,8 @@ class Writeoffs : public ::testing::Test {
 
   std::string snapshot() {
     std::string all;
-    for (const std::string table : {"KIV7_Student", "KIV8_Payment", "KIV9_Payitem", "KIV10_Agency"}) {
+    for (const std::string table : {"KIV7_Student", "KIV8_Payment", "KIV9_Payitem", "KIV10_Agency"})
       all += table + ": " + text("SELECT * FROM " + table) + "\n";
-    }
     return all;
   }
 };

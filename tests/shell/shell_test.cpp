@@ -4,15 +4,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "import/collection_writer.h"
 #include "recording_operator.h"
+#include "shell/glfunc.h"
 #include "shell/main_window.h"
 #include "shell/program.h"
 #include "shell/qt_operator.h"
@@ -21,6 +24,8 @@
 #include "tool_run.h"
 
 namespace fs = std::filesystem;
+using kiv::MessageIcon;
+using kiv::shell::Context;
 using kiv::shell::KIV2700F1;
 using kiv::shell::Program;
 using kiv::testing::RecordingOperator;
@@ -120,9 +125,8 @@ void ShellTest::load_controls_source_choice_and_hot_keys() {
   QVERIFY(!control(window, "lbl_msg")->isVisible());
   for (const bool running : {true, false}) {
     window.set_running(running);
-    for (const char* name : {"cmd_confirm", "cmd_exit", "Cmd_showpath", "Opt1", "Opt2", "txt_path"}) {
+    for (const char* name : {"cmd_confirm", "cmd_exit", "Cmd_showpath", "Opt1", "Opt2", "txt_path"})
       QVERIFY2(control(window, name)->isEnabled() != running, name);
-    }
   }
   window.show_progress(3, 8);
   QCOMPARE(caption(control(window, "L_cnt")), QStringLiteral("3 / 8"));
@@ -273,4 +277,64 @@ void ShellTest::exit_hands_back_to_the_menu_with_the_context() {
     QCOMPARE(op.started.size(), std::size_t{2});
     QVERIFY2(!window.isVisible(), "closing ends the program even without the menu");
   }
+}
+
+void ShellTest::command_line_gives_the_context_or_ends_the_program() {
+  const char* cases[][2] = {{"u1/p2/x3", "u1|p2|x3"},
+                            {"a/b/c/d", "a|b|c"},
+                            {"/b/c", "|b|c"},
+                            {"a", "a||"},
+                            {"a/b", "a|b|"},
+                            {" a / b / c ", " a | b | c "},
+                            {"教務/王 小明/x", "教務|王 小明|x"}};
+  for (const auto& [line, texts] : cases) {
+    Context context{"old1", "old2", "old3"};
+    QVERIFY2(kiv::shell::parse_command_line(line, context), line);
+    QCOMPARE(QString::fromStdString(context.ctx_arg1 + "|" + context.ctx_arg2 + "|" + context.ctx_arg3),
+             QString::fromUtf8(texts));
+  }
+  Context untouched{"k1", "k2", "k3"};
+  QVERIFY(!kiv::shell::parse_command_line("", untouched) && untouched.ctx_arg1 + untouched.ctx_arg3 == "k1k3");
+  QCOMPARE(kiv::shell::command_line_text({"/x/exe/Kiv2700P1", "a/b", "c/d"}), std::string("a/b c/d"));
+  for (const QStringList& args : {QStringList{}, QStringList{"-platform", "offscreen"}}) {  // no command line
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KIV_ROOT"), QStringLiteral("/nonexistent-kiv-root"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(KIV_SHELL_EXE), args);
+    const bool finished = program.waitForFinished(10000);
+    if (!finished) program.kill();
+    QVERIFY2(finished && program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0,
+             "the program ends at once, without a window, when it has no command line");
+  }
+}
+
+void ShellTest::qt_operator_boxes_and_programs() {
+  kiv::shell::QtOperator op;
+  QStringList seen;
+  // Answers the next message box with `button`, noting its title, text, icon and text format.
+  const auto answer = [&seen](QMessageBox::StandardButton button) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, button, &seen] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      timer->deleteLater();
+      seen = {box->windowTitle(), box->text(), QString::number(box->icon()), QString::number(box->textFormat())};
+      box->button(button)->click();
+    });
+    timer->start(10);
+  };
+  answer(QMessageBox::Ok);
+  op.show_message("磁 碟 未 就 緒\r\n\r\n回 到 預 設 路 徑 <b>", MessageIcon::critical, "Tavenor");
+  QCOMPARE(seen, (QStringList{"Tavenor", "磁 碟 未 就 緒\n\n回 到 預 設 路 徑 <b>",
+                              QString::number(QMessageBox::Critical), QString::number(Qt::PlainText)}));
+  answer(QMessageBox::Ok);
+  op.show_message("a\rb", MessageIcon::information, "Tavenor");
+  QCOMPARE(seen.mid(1, 2), (QStringList{"a\nb", QString::number(QMessageBox::Information)}));
+  answer(QMessageBox::Yes);
+  QVERIFY(op.ask_yes_no("open?"));
+  QCOMPARE(seen.at(0) + seen.at(2), QString::number(QMessageBox::NoIcon));  // no title, no icon
+  answer(QMessageBox::No);
+  QVERIFY(!op.ask_yes_no("open?"));
+  QVERIFY2(!op.start_program("/nonexistent/exe/Kiv0000P1", {"a/b/c"}).empty(), "a reason to show");
 }
