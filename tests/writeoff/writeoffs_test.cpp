@@ -52,12 +52,7 @@ class Writeoffs : public ::testing::Test {
                      const std::string& fee) {
     payment(stdid, day, payamt, fee, ", acctid, offno", ", '" + std::string(kPayerId) + "', 'OFF7654321'");
   }
-  void combined(LineContext& line) {
-    line.comb_flag = "1";
-    line.payer_id = kPayerId;
-    line.payer_acct = kPayerAcct;
-  }
-  void combined() { combined(ctx); }
+  void combined() { ctx = {kPayerAcct, kPayerId, "1", {}, {}, {}, {}, {}, {}}; }
   // One payer's records A (amount due 300), B (100) and C (100), fee 10 each:
   // the walk takes them as B, C, A, unlike their student order. OTHER is
   // another payer's record of the same account digits.
@@ -283,11 +278,8 @@ constexpr const char* kSchool =
 class Lookups : public Writeoffs {
  protected:
   Lookups() { seed(kSchool); }
-  void combined_payer(const std::string& payer_id) {
-    ctx.comb_flag = "1";
-    ctx.payer_id = payer_id;
-    ctx.payer_acct = "0001230aBc4567";  // characters 8 to 14 name the account
-  }
+  // Characters 8 to 14 of the account field name the payer's records.
+  void combined_payer(const std::string& payer_id) { ctx = {"0001230aBc4567", payer_id, "1", {}, {}, {}, {}, {}, {}}; }
   // The answer and what the amount-due lookups leave: "value due_amt|stu_delmark|tran_day2".
   std::string due(const LookupResult& r) const {
     return std::to_string(r.value) + " " + ctx.due_amt + "|" + ctx.stu_delmark + "|" + ctx.tran_day2;
@@ -339,8 +331,7 @@ TEST_F(Lookups, ValuesThatFailTheLineShowOneMessageAndChangeNothing) {
       "INSERT INTO KIV10_Agency (tranday, grpid) VALUES ('2006-03-15', 0); INSERT INTO KIV7_Student VALUES "
       "('N1', 0, '', '', ''); CREATE TRIGGER refuse BEFORE INSERT ON KIV8_Payment BEGIN SELECT RAISE(ABORT, 'no'); "
       "END");
-  LineContext payer;
-  combined(payer);
+  const LineContext payer{kPayerAcct, kPayerId, "1", {}, {}, {}, {}, {}, {}};
   const auto op_result = [](const OpResult& r) { return LookupResult{0, r.status, r.error}; };
   const struct {
     std::function<LookupResult()> run;
