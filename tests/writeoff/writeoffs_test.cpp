@@ -315,8 +315,10 @@ TEST_F(Lookups, SelectPaymentTellsWrittenOffAndTheChannelAndTheStudentsLabelIsTr
   EXPECT_EQ(select("S1", "7", "09/16/2003"), "0 |");
   combined_payer("P9");
   EXPECT_EQ(select("unused", "8", "09/15/2003"), "-1 1|2") << "any record written off; the last channel named";
-  EXPECT_EQ(select_KIV7_student(session, ctx, "s1").value, -1);
-  EXPECT_EQ(ctx.stu_label, "3年2班15號") << "grade, class and seat each without blanks";
+  for (const auto& [stdid, label] : {std::pair{"s1", "3年2班15號"}, {"S2", ""}, {"S3", ""}}) {
+    EXPECT_EQ(select_KIV7_student(session, ctx, stdid).value, -1);
+    EXPECT_EQ(ctx.stu_label, label) << "each part without blanks; no label without a grade, blanks or not";
+  }
   EXPECT_TRUE(op.messages.empty());
 }
 
