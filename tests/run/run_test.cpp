@@ -232,7 +232,6 @@ TEST(ImportRun, RulesStopTheRunBeforeAnythingIsPosted) {
 
 namespace fs = std::filesystem;
 
-// The files of a folder, name and bytes.
 std::map<std::string, std::string> files_in(const std::string& dir) {
   std::map<std::string, std::string> out;
   for (const auto& entry : fs::directory_iterator(dir)) out[entry.path().filename()] = slurp(entry.path());

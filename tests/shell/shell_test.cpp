@@ -82,7 +82,6 @@ class ImpatientOperator : public RecordingOperator {
   KIV2700F1* window = nullptr;
   int attempts = 0;
   void pump_events() override {
-    RecordingOperator::pump_events();
     if (window == nullptr || attempts++ > 0) return;
     window->close();
     QKeyEvent alt_e(QEvent::KeyPress, Qt::Key_E, Qt::AltModifier);

@@ -21,24 +21,16 @@ class RecordingOperator : public Operator {
   void show_message(const std::string& text, MessageIcon icon, const std::string& title) override {
     messages.push_back({text, icon, title, progress.size()});
   }
-  bool ask_yes_no(const std::string& text) override {
-    questions.push_back(text);
-    return answer_yes;
-  }
+  bool ask_yes_no(const std::string& text) override { return questions.push_back(text), answer_yes; }
   std::optional<std::string> choose_file(const std::string& title, const std::string& initial_dir) override {
-    dialogs.push_back(title + "|" + initial_dir);
-    return next_file;
+    return dialogs.push_back(title + "|" + initial_dir), next_file;
   }
   void show_progress(std::int64_t done, std::int64_t total) override { progress.emplace_back(done, total); }
   void pump_events() override { ++pumps; }
   std::string start_program(const std::string& path, const std::vector<std::string>& args) override {
-    started.push_back({path, args});
-    return start_failure;
+    return started.push_back({path, args}), start_failure;
   }
-  std::string open_document(const std::string& path) override {
-    opened.push_back(path);
-    return open_failure;
-  }
+  std::string open_document(const std::string& path) override { return opened.push_back(path), open_failure; }
 
   std::vector<Message> messages;
   std::vector<std::string> questions, dialogs, opened;  // dialogs: "title|initial folder"

@@ -8,8 +8,8 @@
 
 namespace kiv::testing {
 
-struct ToolRun {
-  int status = -1;  // exit status, -1 when killed by a signal
+struct ToolRun {  // the exit status (-1 when killed by a signal), standard output and error
+  int status = -1;
   std::string out, err;
 };
 

@@ -7,9 +7,7 @@
 #include "recording_operator.h"
 #include "store/transaction.h"
 #include "temp_suite.h"
-#include "writeoff/line_context.h"
 #include "writeoff/lookups.h"
-#include "writeoff/session.h"
 
 namespace kiv::writeoff {
 namespace {
