@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Speed and memory of `kiv2700 check` (the validation pass) on large files.
 # Builds Release, generates valid collection files of 100,000 and 1,000,000
-# lines, and reports lines per second and peak resident memory for each: the
-# peak must not grow with the file, since the reader keeps one line at a time.
+# lines, and reports lines per second and peak resident memory for each. The
+# peak must not grow with the file, since the reader keeps one line at a time:
+# the run fails when the larger file's peak exceeds the smaller's by more than
+# 2 MiB.
 #
 #   bench/check/run.sh            (BUILD_DIR overrides the Release build folder)
 set -euo pipefail
@@ -39,6 +41,7 @@ peak_rss_kib() {
 }
 
 printf '%10s %10s %8s %14s %14s\n' lines "file MiB" seconds "lines/second" "peak RSS KiB"
+first_peak=""
 for lines in 100000 1000000; do
   file=$WORK/post1003_$lines.dat
   "$GEN" "$lines" "$file"
@@ -61,4 +64,9 @@ for lines in 100000 1000000; do
   awk -v n="$lines" -v ns="$best" -v mib="$mib" -v rss="$peak" \
     'BEGIN {printf "%10d %10s %8.3f %14.0f %14d\n", n, mib, ns / 1e9, n / (ns / 1e9), rss}'
   rm -f "$file"
+  [[ -z "$first_peak" ]] && first_peak=$peak
+  if ((peak > first_peak + 2048)); then
+    echo "peak resident memory grew with the file: $first_peak KiB -> $peak KiB" >&2
+    exit 1
+  fi
 done

@@ -1,34 +1,141 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <tuple>
+
+#include "core/money.h"
+#include "recording_operator.h"
+#include "store/compaction.h"
 #include "store/db_error.h"
 #include "store/statement.h"
 #include "store/transaction.h"
 #include "store/values.h"
 #include "temp_suite.h"
+#include "tool_run.h"
 
 namespace kiv::store {
 namespace {
 
-using kiv::testing::query_text;
-using kiv::testing::TempSuite;
+namespace fs = std::filesystem;
+using kiv::testing::query_rows;
+using kiv::testing::slurp;
+
+std::string dump(Connection& db) {
+  std::string out;
+  for (const char* table : {"KIV2_School", "KIV7_Student", "KIV8_Payment", "KIV9_Payitem"})
+    out += query_rows(db, std::string("SELECT * FROM ") + table + " ORDER BY rowid") + "\n";
+  return out;
+}
+
+// Students of 200 bytes each, in class 99.
+std::string add_students(int count) {
+  return "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(count) +
+         ") INSERT INTO KIV7_Student (stdid, grade, clsid) SELECT 'T' || i, hex(randomblob(100)), '99' FROM n;";
+}
+
+class Compaction : public ::testing::Test {
+ protected:
+  Compaction() {
+    suite.exec(
+        "INSERT INTO KIV2_School VALUES ('/', '/media/floppy/');"
+        "INSERT INTO KIV7_Student VALUES ('A001', 0, '3', '02', '15'), ('b''02', -1, NULL, '01', '7');"
+        "INSERT INTO KIV8_Payment (stdid, tranday, grpid, acctid, payamt, fee, paystas, payway, realamt) VALUES"
+        " ('A001', '2004-10-15', 7, 'P1', 1500.05, 15, 1, '1', NULL), ('b''02', '2004-10-15', 7, 'P2', 2000, 0,"
+        " 0, NULL, 1999.5);");
+  }
+  std::string mdb(const char* name) const { return suite.paths().mdb_dir() + "/" + name; }
+  std::optional<Error> compact(int busy_wait_ms = 5000) {
+    op = {};
+    return compress_mdb(suite.paths(), op, busy_wait_ms);
+  }
+
+  kiv::testing::TempSuite suite;
+  kiv::testing::RecordingOperator op;
+};
+
+TEST_F(Compaction, ShrinksTheFileInPlaceKeepingEveryRowAndThePasswordAndDropsStaleLeftovers) {
+  const std::string db_path = suite.paths().db_path();
+  auto before = suite.open();
+  const std::string rows = dump(before);
+  before.execute(add_students(5000));
+  before.execute("DELETE FROM KIV7_Student WHERE clsid='99'");
+  const auto grown = fs::file_size(db_path);
+  suite.write_file("mdb/kiv2700tmp.mdb", std::string(2048, 'x'));
+  suite.write_file("mdb/KIV1.mdb", slurp(db_path));
+  struct stat old_file {};
+  ::stat(db_path.c_str(), &old_file);
+
+  EXPECT_EQ(compact(), std::nullopt);
+  EXPECT_TRUE(op.messages.empty());
+  EXPECT_EQ(std::distance(fs::directory_iterator(suite.paths().mdb_dir()), {}), 1) << "no leftover, no copy";
+  EXPECT_LT(fs::file_size(db_path) * 10, grown);
+  struct stat new_file {};
+  ::stat(db_path.c_str(), &new_file);
+  EXPECT_EQ(new_file.st_ino, old_file.st_ino) << "rewritten in place, never replaced";
+  auto after = suite.open();
+  EXPECT_EQ(dump(after), rows);
+  for (const char* password : {"", "qzmpw"}) EXPECT_THROW(Connection::open_file(db_path, {}, password), DbError);
+  EXPECT_NE(slurp(db_path).substr(0, 16), std::string("SQLite format 3\0", 16));
+  before.execute("INSERT INTO KIV9_Payitem VALUES ('C003', '2004-11-15', 8)");
+  EXPECT_EQ(query_rows(after, "SELECT count(*) FROM KIV9_Payitem WHERE stdid='C003'"), "1");
+
+  suite.write_file("mdb/KIV1.mdb/keep.txt", "keep");
+  EXPECT_EQ(compact(), std::nullopt);
+  EXPECT_EQ(slurp(mdb("KIV1.mdb/keep.txt")), "keep") << "a folder by a leftover's name is no leftover";
+}
+
+TEST_F(Compaction, DatabaseThatCannotBeOpenedOrIsInUseIsLeftAsItWasWithEveryLeftover) {
+  const std::string db_path = suite.paths().db_path();
+  auto other = suite.open();
+  std::optional<Transaction> pending;
+  const struct {
+    const char* name;
+    std::function<void()> spoil;
+    int number;  // the error number, or its low byte for a busy database
+  } cases[] = {
+      {"written by another program",
+       [&] {
+         pending.emplace(other);
+         other.execute("INSERT INTO KIV9_Payitem VALUES ('W001', '2004-12-15', 9)");
+       },
+       SQLITE_BUSY},
+      {"garbage", [&] { pending.reset(), suite.write_file("mdb/KIV.mdb", std::string(8192, 'Z')); },
+       kErrGeneralFailure},
+      {"missing", [&] { fs::remove(db_path); }, kErrGeneralFailure},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.spoil();
+    suite.write_file("mdb/KIV1.mdb", "the backup");
+    suite.write_file("mdb/kiv2700tmp.mdb", "the temporary copy");
+    const std::string bytes = fs::exists(db_path) ? slurp(db_path) : "";
+    const std::optional<Error> error = compact(200);
+    ASSERT_TRUE(error.has_value() && op.messages.size() == 1);
+    EXPECT_TRUE(op.messages[0].text == standard_error_text(*error) && op.messages[0].icon == MessageIcon::critical);
+    EXPECT_EQ(c.number == SQLITE_BUSY ? error->number & 0xff : error->number, c.number);
+    EXPECT_TRUE(c.number != SQLITE_BUSY || op.pumps > 0) << "the window stays responsive while waiting";
+    EXPECT_EQ(slurp(mdb("KIV1.mdb")) + "|" + slurp(mdb("kiv2700tmp.mdb")), "the backup|the temporary copy");
+    EXPECT_EQ(fs::exists(db_path) ? slurp(db_path) : "", bytes) << "nothing is created or changed";
+  }
+}
 
 TEST(Statement, ReadsTypedValuesAsTheSuiteMeansThem) {
-  TempSuite suite;
+  kiv::testing::TempSuite suite;
   auto db = suite.open();
   db.execute(
       "INSERT INTO KIV8_Payment (stdid, tranday, grpid, payamt, fee, tranday2, paystas, realamt) VALUES "
-      "('A1', '2004-10-15', 3, 1500.05, NULL, '2003-09-15', -1, '12.5')");
+      "('A1', '2004-10-15', 3, 0.29, NULL, '2003-09-15', -1, '12.5')");
   Statement st(db, "SELECT payamt, fee, tranday2, paystas, realamt, Unequal, payway FROM KIV8_Payment");
   ASSERT_TRUE(st.step());
-  EXPECT_EQ(st.cents(0), 150005);
+  EXPECT_EQ(st.cents(0), 29) << "a floating-point amount is rounded to the hundredth, not cut";
   EXPECT_EQ(st.cents(1), std::nullopt);
-  EXPECT_EQ(st.date_mdy(2), "09/15/2003");
-  EXPECT_EQ(st.yes_no_text(3), "True") << "other programs store -1 for true";
   EXPECT_EQ(st.cents(4), 1250);
-  EXPECT_EQ(st.yes_no_text(5), "False") << "yes/no columns default to false";
-  EXPECT_EQ(st.text(6), "") << "null reads as empty text";
-  EXPECT_EQ(st.date_mdy(6), "");
-
+  EXPECT_EQ(st.date_mdy(2) + "|" + st.date_mdy(6), "09/15/2003|");
+  EXPECT_EQ(st.yes_no_text(3) + st.yes_no_text(5) + st.text(6), "TrueFalse") << "-1 is true too; null reads empty";
   try {
     Statement(db, "INSERT INTO KIV8_Payment (stdid, tranday, grpid) VALUES ('a1', '2004-10-15', 3)").run();
     ADD_FAILURE() << "the unique key must hold across letter case";
@@ -38,42 +145,46 @@ TEST(Statement, ReadsTypedValuesAsTheSuiteMeansThem) {
   }
 }
 
-TEST(Values, ProgramDatesBecomeStoredDatesOnlyWhenTheyAreRealDates) {
-  EXPECT_EQ(stored_date("2004/10/15"), "2004-10-15");
-  EXPECT_EQ(stored_date("10/15/2004"), "2004-10-15");
-  EXPECT_EQ(stored_date("2004/02/29"), "2004-02-29");
-  for (const char* bad : {"2003/02/29", "2004/13/01", "2004/00/10", "2004/1a/01", "", "2004-10-15", "1/1/2004"}) {
-    try {
-      stored_date(bad);
-      ADD_FAILURE() << bad << " was taken as a date";
-    } catch (const DbError& e) {
-      EXPECT_EQ(e.error().number, kErrTypeMismatch) << bad;
-    }
-  }
+TEST(Values, ProgramDatesBecomeStoredDatesOnlyWhenTheyAreRealDatesAndGroupsOnlyWhenWholeNumbers) {
+  EXPECT_EQ(stored_date("2004/10/15") + stored_date("10/15/2004") + stored_date("2004/02/29"),
+            "2004-10-152004-10-152004-02-29");
+  for (const char* bad : {"2003/02/29", "2004/13/01", "2004/00/10", "2004/1a/01", "", "2004-10-15", "1/1/2004"})
+    EXPECT_THROW(stored_date(bad), DbError) << bad;
   EXPECT_EQ(strict_group(" 05 "), 5);
-  EXPECT_THROW(strict_group("5a"), DbError);
+  for (const char* bad : {"5a", "", "7 8"}) EXPECT_THROW(strict_group(bad), DbError) << bad;
 }
 
 TEST(Transaction, SavepointRollsBackOnlyItsLineAndUncommittedWorkIsRolledBack) {
-  TempSuite suite;
+  kiv::testing::TempSuite suite;
   auto db = suite.open();
   {
     Transaction tx(db);
-    db.execute("INSERT INTO KIV10_Agency (tranday, grpid) VALUES ('2004-01-01', 1)");
-    {
-      Savepoint line(db, "line");
-      db.execute("INSERT INTO KIV10_Agency (tranday, grpid) VALUES ('2004-01-02', 2)");
-    }
+    db.execute("INSERT INTO KIV10_Agency (grpid) VALUES (1)");
+    Savepoint{db, "line"}, db.execute("INSERT INTO KIV10_Agency (grpid) VALUES (2)");  // not released
     Savepoint line(db, "line");
-    db.execute("INSERT INTO KIV10_Agency (tranday, grpid) VALUES ('2004-01-03', 3)");
+    db.execute("INSERT INTO KIV10_Agency (grpid) VALUES (3)");
     line.release();
     tx.commit();
   }
-  {
-    Transaction tx(db);
-    db.execute("DELETE FROM KIV10_Agency");
+  Transaction{db}, db.execute("DELETE FROM KIV10_Agency");  // not committed
+  EXPECT_EQ(kiv::testing::query_rows(db, "SELECT grpid FROM KIV10_Agency ORDER BY grpid"), "1 | 3");
+}
+
+TEST(Money, TextFormsReadBackExactlyNothingElseParsesAndTheWholeNumberIsAHalfToEven) {
+  const std::tuple<kiv::Cents, const char*, const char*> forms[] = {
+      {150000, "1500.0", "1500"},     {1205, "12.05", "12.05"}, {1250, "12.50", "12.50"}, {0, "0.0", "0"},
+      {151505, "1515.05", "1515.05"}, {-350, "-3.50", "-3.50"}};
+  for (const auto& [cents, amount, plain] : forms) {
+    EXPECT_EQ(amount_text(cents) + " " + plain_decimal(cents), std::string(amount) + " " + plain);
+    EXPECT_TRUE(parse_decimal(amount) == cents && parse_decimal(plain) == cents) << amount;
   }
-  EXPECT_EQ(query_text(db, "SELECT group_concat(grpid) FROM (SELECT grpid FROM KIV10_Agency ORDER BY grpid)"), "1,3");
+  EXPECT_EQ(parse_decimal("100.5"), 10050);
+  for (const char* bad : {"", "-", ".", "1.234", "12a", " 12", "1e3", "99999999999999999999"})
+    EXPECT_EQ(parse_decimal(bad), std::nullopt) << bad;
+  const std::pair<kiv::Cents, std::int64_t> rounding[] = {{10050, 100}, {10150, 102},   {10051, 101},
+                                                          {10049, 100}, {-10050, -100}, {-10150, -102}};
+  for (const auto& [cents, whole] : rounding) EXPECT_EQ(round_half_even(cents), whole) << cents;
+  EXPECT_EQ(group_digits(999) + " " + group_digits(1234567), "999 1,234,567");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,55 +8,39 @@
 
 namespace kiv::testing {
 
-// An operator for tests: records everything shown, answers from queues.
+// An operator for tests: records everything shown and answers as told.
 class RecordingOperator : public Operator {
  public:
   struct Message {
     std::string text;
     MessageIcon icon;
     std::string title;
-  };
-  struct Started {
-    std::string path;
-    std::vector<std::string> args;
+    std::size_t lines_started = 0;  // progress reports before it was shown
   };
 
   void show_message(const std::string& text, MessageIcon icon, const std::string& title) override {
-    messages.push_back({text, icon, title});
+    messages.push_back({text, icon, title, progress.size()});
   }
-  bool ask_yes_no(const std::string& text) override {
-    questions.push_back(text);
-    return answer_yes;
-  }
+  bool ask_yes_no(const std::string& text) override { return questions.push_back(text), answer_yes; }
   std::optional<std::string> choose_file(const std::string& title, const std::string& initial_dir) override {
-    dialog_titles.push_back(title);
-    dialog_initial_dirs.push_back(initial_dir);
-    return next_file;
+    return dialogs.push_back(title + "|" + initial_dir), next_file;
   }
   void show_progress(std::int64_t done, std::int64_t total) override { progress.emplace_back(done, total); }
   void pump_events() override { ++pumps; }
   std::string start_program(const std::string& path, const std::vector<std::string>& args) override {
-    started.push_back({path, args});
-    return start_failure;
+    return started.push_back({path, args}), start_failure;
   }
-  std::string open_document(const std::string& path) override {
-    opened.push_back(path);
-    return open_failure;
-  }
+  std::string open_document(const std::string& path) override { return opened.push_back(path), open_failure; }
 
   std::vector<Message> messages;
-  std::vector<std::string> questions;
-  std::vector<std::string> dialog_titles;
-  std::vector<std::string> dialog_initial_dirs;
+  std::vector<std::string> questions, dialogs, opened;  // dialogs: "title|initial folder"
   std::vector<std::pair<std::int64_t, std::int64_t>> progress;
-  std::vector<Started> started;
-  std::vector<std::string> opened;
+  std::vector<std::pair<std::string, std::vector<std::string>>> started;
   int pumps = 0;
 
   bool answer_yes = false;
   std::optional<std::string> next_file;
-  std::string start_failure;
-  std::string open_failure;
+  std::string start_failure, open_failure;
 };
 
 }  // namespace kiv::testing

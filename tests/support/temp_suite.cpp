@@ -8,8 +8,6 @@
 
 namespace kiv::testing {
 
-TempSuite::TempSuite() : TempSuite(true) {}
-
 TempSuite::TempSuite(bool with_database) {
   std::string pattern = (std::filesystem::temp_directory_path() / "kiv-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -25,30 +23,36 @@ TempSuite::~TempSuite() {
 }
 
 store::Connection TempSuite::open() const {
-  return store::Connection::open_file(paths_.db_path());
+  return store::Connection::open(paths_);
 }
 
 void TempSuite::exec(const std::string& sql) const {
+  open().execute(sql);
+}
+
+std::string TempSuite::rows(const std::string& sql) const {
   auto db = open();
-  db.execute(sql);
+  return query_rows(db, sql);
 }
 
 std::string TempSuite::write_file(const std::string& relative, const std::string& content) const {
   const auto path = std::filesystem::path(paths_.root) / relative;
   std::filesystem::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out << content;
+  std::ofstream(path, std::ios::binary) << content;
   return path.string();
 }
 
-std::string query_text(store::Connection& db, const std::string& sql) {
+std::string query_rows(store::Connection& db, const std::string& sql) {
   store::Statement st(db, sql);
-  return st.step() ? st.text(0) : std::string();
-}
-
-std::int64_t query_int(store::Connection& db, const std::string& sql) {
-  store::Statement st(db, sql);
-  return st.step() ? st.integer(0) : 0;
+  std::string all;
+  while (st.step()) {
+    if (!all.empty()) all += " | ";
+    for (int c = 0; c < st.column_count(); ++c) {
+      const std::string text = st.text(c);
+      all += std::string(c > 0 ? " " : "") + (st.is_null(c) ? "NULL" : text.empty() ? "''" : text);
+    }
+  }
+  return all;
 }
 
 }  // namespace kiv::testing

@@ -12,8 +12,7 @@ namespace kiv::testing {
 // medi/), removed afterwards.
 class TempSuite {
  public:
-  TempSuite();
-  explicit TempSuite(bool with_database);
+  explicit TempSuite(bool with_database = true);
   ~TempSuite();
   TempSuite(const TempSuite&) = delete;
   TempSuite& operator=(const TempSuite&) = delete;
@@ -23,6 +22,8 @@ class TempSuite {
   store::Connection open() const;
   // Runs SQL (seed rows) on a fresh connection.
   void exec(const std::string& sql) const;
+  // Every row of a query, as query_rows gives it, on a fresh connection.
+  std::string rows(const std::string& sql) const;
   // Writes a file under the root; returns its path.
   std::string write_file(const std::string& relative, const std::string& content) const;
 
@@ -30,8 +31,14 @@ class TempSuite {
   SuitePaths paths_;
 };
 
-// A scalar query's first column as text ("" for null or no row).
-std::string query_text(store::Connection& db, const std::string& sql);
-std::int64_t query_int(store::Connection& db, const std::string& sql);
+// Every row of a query: its columns as text joined by blanks (a null as NULL,
+// an empty text as ''), the rows joined by " | ".
+std::string query_rows(store::Connection& db, const std::string& sql);
+
+// A text as an SQL literal, for the tests' own queries: 'it''s'.
+inline std::string sql_text(std::string text) {
+  for (std::size_t at = 0; (at = text.find('\'', at)) != std::string::npos; at += 2) text.insert(at, "'");
+  return "'" + text + "'";
+}
 
 }  // namespace kiv::testing

@@ -1,69 +1,71 @@
 #include "tool_run.h"
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <cstring>
+#include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace kiv::testing {
 
 std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 namespace {
 
 ToolRun spawn(const std::string& program, const std::string& scratch_dir, const std::vector<std::string>& args,
-              char** env) {
-  const std::string out_path = scratch_dir + "/stdout.txt";
-  const std::string err_path = scratch_dir + "/stderr.txt";
+              std::optional<rlim_t> file_size_limit, bool without_root) {
+  const std::string out_path = scratch_dir + "/stdout.txt", err_path = scratch_dir + "/stderr.txt";
   std::vector<std::string> all = {program};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), env);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error("cannot start " + program);
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int in = open("/dev/null", O_RDONLY), out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+              err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    if (file_size_limit) {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{*file_size_limit, *file_size_limit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+    }
+    if (without_root) unsetenv("KIV_ROOT");
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
   int status = 0;
   waitpid(pid, &status, 0);
-  ToolRun run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = slurp(out_path);
-  run.err = slurp(err_path);
-  return run;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out_path), slurp(err_path)};
 }
 
 }  // namespace
 
-ToolRun run_tool(const std::string& scratch_dir, const std::vector<std::string>& args) {
-  return spawn(KIV_CLI_PATH, scratch_dir, args, environ);
+ToolRun run_tool(const std::string& scratch_dir, const std::vector<std::string>& args,
+                 std::optional<rlim_t> file_size_limit) {
+  return spawn(KIV_CLI_PATH, scratch_dir, args, file_size_limit, false);
 }
 
 ToolRun run_program_without_root(const std::string& program, const std::string& scratch_dir,
                                  const std::vector<std::string>& args) {
-  std::vector<char*> env;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (std::strncmp(*entry, "KIV_ROOT=", 9) != 0) env.push_back(*entry);
-  }
-  env.push_back(nullptr);
-  return spawn(program, scratch_dir, args, env.data());
+  return spawn(program, scratch_dir, args, std::nullopt, true);
+}
+
+std::string json_field(const std::string& json, const std::string& key) {
+  const auto at = json.find("\"" + key + "\":");
+  if (at == std::string::npos) return "";
+  const auto from = at + key.size() + 3;
+  if (json[from] == '"') return json.substr(from + 1, json.find('"', from + 1) - from - 1);
+  if (json[from] == '[') return json.substr(from, json.find(']', from) + 1 - from);
+  return json.substr(from, json.find_first_of(",}", from) - from);
 }
 
 }  // namespace kiv::testing

@@ -1,18 +1,23 @@
 #pragma once
 
+#include <sys/resource.h>
+
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace kiv::testing {
 
-struct ToolRun {
-  int status = -1;  // exit status, -1 when killed by a signal
+struct ToolRun {  // the exit status (-1 when killed by a signal), standard output and error
+  int status = -1;
   std::string out, err;
 };
 
 // Runs the built kiv2700 with `args` (environment inherited), catching its
-// standard output and error in files under `scratch_dir`.
-ToolRun run_tool(const std::string& scratch_dir, const std::vector<std::string>& args);
+// standard output and error in files under `scratch_dir`; with a limit, files
+// it writes cannot grow beyond that many bytes (RLIMIT_FSIZE).
+ToolRun run_tool(const std::string& scratch_dir, const std::vector<std::string>& args,
+                 std::optional<rlim_t> file_size_limit = std::nullopt);
 
 // Runs `program` (a copy of the tool, or a link to one) with KIV_ROOT taken
 // out of the environment, so that it finds its suite folder by itself.
@@ -20,5 +25,9 @@ ToolRun run_program_without_root(const std::string& program, const std::string& 
                                  const std::vector<std::string>& args);
 
 std::string slurp(const std::string& path);
+
+// The value of `key` in the tool's one-line JSON: a string's text up to the next
+// quote (the values read carry none), an array or a number as written.
+std::string json_field(const std::string& json, const std::string& key);
 
 }  // namespace kiv::testing

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include "import/collection_writer.h"
+#include "temp_suite.h"
+#include "tool_run.h"
+
+namespace kiv::testing {
+namespace {
+
+using import::format_trailer;
+
+std::string detail(Cents amount) {
+  return import::format_detail({"0931015", "00012345678901", "A123456789", amount, "", "12345", "01", ""}) + "\r\n";
+}
+
+TEST(Cli, CheckExitsZeroForAnAcceptedFileOneWithTheMessageForARejectedOneTwoWhenUnreadable) {
+  TempSuite suite(false);
+  const std::string missing = suite.root() + "/none.dat";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;  // the start of standard output; the whole of standard error
+  } cases[] = {
+      {{"check", "--json", suite.write_file("ok.dat", detail(150000) + detail(1205) + format_trailer(3, 1, 1, 151205))},
+       0,
+       "{\"accepted\":true,\"verdict\":\"accepted\",\"lines\":2,\"credited_sum\":\"1512.05\",",
+       ""},
+      {{"check", suite.write_file("sums.dat", detail(150000) + format_trailer(1, 1, 1, 150001))},
+       1,
+       "lines: 1\n",
+       "銷 帳 明 細 與 銷 帳 總 金 額 不 符\r\n\r\n請 檢 查 檔 案 內 容 是 否 正 確\n"},
+      {{"check", "--json", suite.write_file("kind.dat", detail(1) + "3" + detail(1).substr(1))},
+       1,
+       "{\"accepted\":false,\"verdict\":\"malformed\",",
+       "此 資 料 檔 格 式 不 符\n"},
+      {{"check", missing}, 2, "", "kiv2700 check: 錯誤:" + missing + ": No such file or directory(2)\n"},
+      {{"check"}, 2, "", ""},
+      {{"check", missing, missing}, 2, "", ""},
+      {{"check", "--bogus", missing}, 2, "", ""},
+      {{"frobnicate"}, 2, "", ""},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = run_tool(suite.root(), c.args);
+    EXPECT_EQ(run.status, c.status) << c.args.back();
+    EXPECT_TRUE(run.out.starts_with(c.out)) << run.out;
+    EXPECT_TRUE(c.err.empty() || run.err == c.err) << run.err;
+  }
+}
+
+TEST(Cli, DemoInitPostAndCompactTellCompletedStoppedAndErrorByTheirExitStatus) {
+  TempSuite scratch(false);
+  const std::string root = scratch.root() + "/suite", db = root + "/mdb/KIV.mdb", file = root + "/medi/post1003.dat";
+  const auto tool = [&](std::vector<std::string> args) { return run_tool(scratch.root(), args); };
+  ASSERT_EQ(tool({"demo", "--root", root, "--every-case"}).status, 0);
+  for (const char* dir : {"/exe", "/mdb", "/medi"}) EXPECT_TRUE(std::filesystem::is_directory(root + dir)) << dir;
+  ToolRun run = tool({"post", "--root", root, "--json", file});
+  EXPECT_TRUE(run.status == 0 && run.out.starts_with("{\"outcome\":\"completed\",\"lines\":300,")) << run.out;
+  EXPECT_EQ(run.out.find('\n'), run.out.size() - 1) << "one JSON object on one line";
+  EXPECT_NE(run.out.find("此 銷 帳 檔 案 之 總 筆 數 為 300\\r\\n"), std::string::npos) << run.out;
+  const std::string log = slurp(json_field(run.out, "log"));
+  for (const char* text : {",查無繳費記錄檔", " 重複銷帳 ", ",已有現金繳費,不能重複銷帳", " ,查無繳費記錄 ",
+                           " ,新增繳費記錄失敗 ", " 合併轉帳寫入失敗,查無繳費記錄 "}) {
+    EXPECT_NE(log.find(std::string(text) + "\r\n"), std::string::npos) << "the demo reaches " << text;
+  }
+  run = tool({"post", "--root", root, file});
+  for (const char* line : {"銷帳總筆數     300\n", "轉帳成功筆數   0\n", "轉帳不成功筆數 0\n"})
+    EXPECT_TRUE(run.status == 0 && run.out.find(line) != std::string::npos) << "a second post writes nothing off";
+  const std::string before = slurp(db);
+  EXPECT_EQ(tool({"init", "--root", root + "2"}).status, 0);
+  EXPECT_EQ(tool({"init", "--root", root}).status, 2);
+  EXPECT_EQ(slurp(db), before) << "an existing database is never touched";
+  EXPECT_EQ(tool({"post", "--root", root, "--json", root + "/none.dat"}).out,
+            "{\"outcome\":\"stopped\",\"lines\":0,\"ok\":0,\"failed\":0,\"errors\":0,\"posted_total\":0,"
+            "\"log\":null,\"messages\":[\"找 不 到 檔 案 ( " +
+                root + "/none.dat )\"]}\n");
+  EXPECT_EQ(tool({"post", "--root", root, root + "/none.dat"}).status, 1);
+  const std::string empty = scratch.write_file("empty.dat", "");
+  EXPECT_EQ(tool({"post", "--root", root, empty}).status, 0) << "nothing to post";
+  EXPECT_EQ(tool({"compact", "--root", root}).status, 0);
+  scratch.write_file("suite/mdb/KIV.mdb", std::string(4096, 'j'));
+  run = tool({"compact", "--root", root});
+  EXPECT_TRUE(run.status == 2 && run.out.empty() && run.err.starts_with("錯誤:") &&
+              run.err.ends_with("(-2147467259)\n") && run.err.find("錯誤:", 1) == std::string::npos)
+      << "the standard message once: " << run.err;
+  run = tool({"post", "--root", root, "--json", empty});
+  EXPECT_TRUE(run.status == 2 && run.out.find("(-2147467259)") != std::string::npos) << run.out;
+  EXPECT_EQ(slurp(db), std::string(4096, 'j'));
+  for (const auto& args : std::vector<std::vector<std::string>>{{"post"}, {"compact", "--root", root, "extra"}})
+    EXPECT_EQ(tool(args).status, 2);
+}
+
+TEST(Cli, OrdinaryDemoDayPostsNearlyEveryLineWithAFewFailedTransfersAndAHandfulLogged) {
+  TempSuite scratch(false);
+  const struct {
+    std::string students;
+    std::string counters;
+  } rows[] = {
+      {"300", "\"lines\":300,\"ok\":285,\"failed\":9,\"errors\":6,"},
+      {"1000", "\"lines\":1000,\"ok\":950,\"failed\":30,\"errors\":20,"},
+  };
+  for (const auto& row : rows) {
+    const std::string root = scratch.root() + "/suite" + row.students, file = root + "/medi/post1003.dat";
+    std::vector<std::string> demo = {"demo", "--root", root};
+    if (row.students != "300") demo.insert(demo.end(), {"--students", row.students});
+    const ToolRun made = run_tool(scratch.root(), demo);
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(made.out, root + "\n" + file + " (" + row.students + " lines)\n");
+    const ToolRun run = run_tool(scratch.root(), {"post", "--root", root, "--json", file});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(row.counters), std::string::npos) << run.out;
+  }
+  for (const char* students : {"0", "-5", "12x", "x", "", "10000001", "99999999999999999999"}) {
+    const ToolRun run = run_tool(scratch.root(), {"demo", "--root", scratch.root() + "/bad", "--students", students});
+    EXPECT_EQ(run.status, 2) << students;
+    EXPECT_TRUE(run.err.starts_with("kiv2700 demo: --students needs a whole number")) << run.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(scratch.root() + "/bad")) << "nothing made from a wrong command line";
+}
+
+}  // namespace
+}  // namespace kiv::testing
