@@ -4,12 +4,15 @@
 #include "cli/commands.h"
 #include "cli/demo_school.h"
 #include "cli/options.h"
+#include "cli/server_commands.h"
 #include "store/schema.h"
+#include "store/server_setup.h"
 
 namespace kiv::cli {
 
-// kiv2700 demo [--root DIR] [--students N]: a new suite folder with a demo
-// school and a matching collection file in its work folder.
+// kiv2700 demo [--root DIR] [--students N] [--server URI]: a new suite folder
+// with a demo school and a matching collection file in its work folder; the
+// school's database on the server when one is named.
 int run_demo(const Args& args) {
   Args rest;
   std::int64_t students = 300;
@@ -20,13 +23,14 @@ int run_demo(const Args& args) {
       rest.push_back(args[i]);
     }
   }
+  const ServerOption server = take_server_option(rest);
   const Options options = parse_options(rest);
-  if (!options.error.empty() || !options.positional.empty() || students < 1) {
-    std::fputs("usage: kiv2700 demo [--root DIR] [--students N]\n", stderr);
+  if (!server.error.empty() || !options.error.empty() || !options.positional.empty() || students < 1) {
+    std::fputs("usage: kiv2700 demo [--root DIR] [--students N] [--server URI]\n", stderr);
     return 2;
   }
   const SuitePaths paths = suite_paths(options);
-  if (auto error = store::init_suite(paths)) {
+  if (auto error = server.uri ? store::init_server_suite(paths, *server.uri) : store::init_suite(paths)) {
     std::fprintf(stderr, "%s\n", standard_error_text(*error).c_str());
     return 2;
   }

@@ -2,11 +2,13 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "cli/server_commands.h"
 #include "store/schema.h"
 
 namespace kiv::cli {
 
 int run_init(const Args& args) {
+  if (has_server_option(args)) return run_init_server(args);
   const Options options = parse_options(args);
   if (!options.error.empty() || !options.positional.empty()) {
     std::fprintf(stderr, "kiv2700 init: %s\n", options.error.empty() ? "no file is taken" : options.error.c_str());

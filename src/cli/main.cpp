@@ -11,7 +11,9 @@ namespace {
 int usage() {
   std::fputs(
       "usage: kiv2700 init [--root DIR]\n"
-      "       kiv2700 demo [--root DIR]\n"
+      "       kiv2700 init --server URI [--root DIR]\n"
+      "       kiv2700 copy-to-server --server URI [--root DIR]\n"
+      "       kiv2700 demo [--root DIR] [--server URI]\n"
       "       kiv2700 check [--json] FILE\n"
       "       kiv2700 post [--root DIR] [--json] FILE\n"
       "       kiv2700 compact [--root DIR]\n",

@@ -57,7 +57,9 @@ class Backend {
   virtual Dialect dialect() const = 0;
   // Statements without parameters or rows (DDL, savepoints), already rendered.
   virtual void execute(const std::string& rendered_sql) = 0;
-  virtual std::unique_ptr<Cursor> prepare(const RenderedSql& sql) = 0;
+  // `kept`: the statement stays in `cache` and runs many times, so a store
+  // that can keep it prepared does; otherwise it runs once or a few times.
+  virtual std::unique_ptr<Cursor> prepare(const RenderedSql& sql, bool kept) = 0;
 
   // A transaction that writes: it starts by waiting for any other writer,
   // so that a line is never held up halfway.
