@@ -101,6 +101,10 @@ void Connection::execute(std::string_view sql) {
   backend_->execute(render(sql, backend_->dialect()).text);
 }
 
+void Connection::execute_later(std::string_view sql) {
+  backend_->execute_later(render(sql, backend_->dialect()).text);
+}
+
 void Connection::set_busy_timeout_ms(int ms) {
   backend_->set_busy_timeout_ms(ms);
 }

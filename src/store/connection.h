@@ -48,6 +48,9 @@ class Connection {
   Dialect dialect() const;
   // Runs statements of the program's SQL without parameters or rows.
   void execute(std::string_view sql);
+  // One such statement whose outcome can wait: a failure of it may be
+  // reported by the next statement instead.
+  void execute_later(std::string_view sql);
   // How long a statement waits for another program before failing as busy.
   void set_busy_timeout_ms(int ms);
 

@@ -88,7 +88,10 @@ std::string joined(const std::vector<std::string>& names) {
 
 std::string column_list(const SuiteTable& table) {
   std::string out;
-  for (const SuiteColumn& column : table.columns) out += (out.empty() ? "" : ",") + std::string(column.name);
+  for (const SuiteColumn& column : table.columns) {
+    if (!out.empty()) out += ',';
+    out += column.name;
+  }
   return out;
 }
 

@@ -97,6 +97,10 @@ std::int64_t Statement::run() {
   return cursor_->changes();
 }
 
+void Statement::run_later() {
+  cursor_->run_later();
+}
+
 void Statement::reset() {
   cursor_->reset();
 }

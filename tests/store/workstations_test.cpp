@@ -74,11 +74,8 @@ TEST_P(Workstations, TwoRunsOfTheSameFileSettleEachLineOnce) {
               static_cast<long long>(json_number(runs[0].out, "ok")),
               static_cast<long long>(json_number(runs[1].out, "ok")),
               static_cast<long long>(json_number(alone.out, "ok")));
-  if (store() == StoreKind::server) {
-    // The server hands its writer lock over in turn: both got to post.
-    EXPECT_GT(json_number(runs[0].out, "ok"), 0);
-    EXPECT_GT(json_number(runs[1].out, "ok"), 0);
-  }
+  // Which run posts which line depends on who gets the writer lock first
+  // after each batch: a run that started later may find every line done.
   auto shared_db = store::Connection::open(SuitePaths{shared});
   auto reference_db = store::Connection::open(SuitePaths{reference});
   EXPECT_TRUE(all_rows(shared_db) == all_rows(reference_db)) << "two runs left other rows than one";

@@ -117,13 +117,17 @@ void PgSession::pump_if_due() {
   next_pump_ = Clock::now() + kPumpEvery;
 }
 
-// Waits until a whole answer has arrived or the connection broke.
+// Waits until a whole answer has arrived or the connection broke. The
+// socket is read only when it has something: a request's answer cannot be
+// there the moment it was sent.
 void PgSession::await_answer() {
   PGconn* conn = conn_.get();
-  while (PQconsumeInput(conn) != 0 && PQisBusy(conn) != 0) {
+  while (PQisBusy(conn) != 0) {
     pollfd watch{PQsocket(conn), POLLIN, 0};
     if (watch.fd < 0) return;
-    if (::poll(&watch, 1, milliseconds_until(next_pump_)) < 0 && errno != EINTR) return;
+    const int ready = ::poll(&watch, 1, milliseconds_until(next_pump_));
+    if (ready < 0 && errno != EINTR) return;
+    if (ready > 0 && PQconsumeInput(conn) == 0) return;  // PQgetResult tells why
     pump_if_due();
   }
 }
@@ -160,14 +164,6 @@ PgResult PgSession::finish(bool sent) {
   return last;
 }
 
-PgResult PgSession::exec(const std::string& sql) {
-  return finish(PQsendQuery(conn_.get(), sql.c_str()) != 0);
-}
-
-void PgSession::prepare(const std::string& name, const std::string& sql, int parameters) {
-  finish(PQsendPrepare(conn_.get(), name.c_str(), sql.c_str(), parameters, nullptr) != 0);
-}
-
 namespace {
 
 std::vector<const char*> pointers(const PgSession::Values& values) {
@@ -179,16 +175,109 @@ std::vector<const char*> pointers(const PgSession::Values& values) {
 
 }  // namespace
 
+PgResult PgSession::finish_pipeline(bool sent) {
+  PGconn* conn = conn_.get();
+  sent = sent && PQpipelineSync(conn) == 1;
+  pending_ = 0;
+  if (!sent) {
+    const std::string message = trimmed(PQerrorMessage(conn));
+    if (PQstatus(conn) == CONNECTION_BAD) throw DbError(connection_error(message));
+    throw DbError(Error{1, message, true});
+  }
+  next_pump_ = Clock::now() + kPumpEvery;
+  PgResult last;
+  std::optional<Error> failure;
+  // Each statement's answer ends with a null; the exchange ends with the
+  // sync. After a failure the server skips the rest up to the sync.
+  for (;;) {
+    await_answer();
+    PgResult result(PQgetResult(conn));
+    if (!result) {
+      if (PQstatus(conn) == CONNECTION_BAD) break;
+      continue;
+    }
+    const ExecStatusType status = PQresultStatus(result.get());
+    if (status == PGRES_PIPELINE_SYNC) break;
+    if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE) {
+      if (!failure) {
+        const char* sqlstate = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
+        const char* primary = PQresultErrorField(result.get(), PG_DIAG_MESSAGE_PRIMARY);
+        const std::string message = trimmed(primary != nullptr ? primary : PQresultErrorMessage(result.get()));
+        failure = PQstatus(conn) == CONNECTION_BAD ? connection_error(message)
+                                                   : server_error(sqlstate != nullptr ? sqlstate : "", message);
+      }
+    } else if (status != PGRES_PIPELINE_ABORTED) {
+      last = std::move(result);
+    }
+  }
+  if (PQstatus(conn) == CONNECTION_BAD) {
+    throw DbError(failure ? *failure : connection_error(trimmed(PQerrorMessage(conn))));
+  }
+  PQexitPipelineMode(conn);
+  if (failure) throw DbError(*failure);
+  return last;
+}
+
+bool PgSession::may_defer() const {
+  return piped() || PQtransactionStatus(conn_.get()) == PQTRANS_INTRANS;
+}
+
+void PgSession::send_later(const std::string& sql) {
+  PGconn* conn = conn_.get();
+  if (!may_defer() || (!piped() && PQenterPipelineMode(conn) != 1)) {
+    exec(sql);
+    return;
+  }
+  if (PQsendQueryParams(conn, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 1) {
+    finish_pipeline(false);
+  }
+  ++pending_;
+}
+
+void PgSession::send_prepared_later(const std::string& name, const Values& values) {
+  PGconn* conn = conn_.get();
+  if (!may_defer() || (!piped() && PQenterPipelineMode(conn) != 1)) {
+    exec_prepared(name, values);
+    return;
+  }
+  const std::vector<const char*> params = pointers(values);
+  if (PQsendQueryPrepared(conn, name.c_str(), static_cast<int>(params.size()), params.data(), nullptr, nullptr, 0) !=
+      1) {
+    finish_pipeline(false);
+  }
+  ++pending_;
+}
+
+PgResult PgSession::exec(const std::string& sql) {
+  if (piped()) {
+    // One statement goes along with those held back; several need the simple
+    // protocol, which a pipeline does not carry.
+    if (sql.find(';') == std::string::npos) {
+      return finish_pipeline(PQsendQueryParams(conn_.get(), sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) ==
+                             1);
+    }
+    finish_pipeline(true);
+  }
+  return finish(PQsendQuery(conn_.get(), sql.c_str()) != 0);
+}
+
+void PgSession::prepare(const std::string& name, const std::string& sql, int parameters) {
+  const bool sent = PQsendPrepare(conn_.get(), name.c_str(), sql.c_str(), parameters, nullptr) != 0;
+  piped() ? finish_pipeline(sent) : finish(sent);
+}
+
 PgResult PgSession::exec_prepared(const std::string& name, const Values& values) {
   const std::vector<const char*> params = pointers(values);
-  return finish(PQsendQueryPrepared(conn_.get(), name.c_str(), static_cast<int>(params.size()), params.data(), nullptr,
-                                    nullptr, 0) != 0);
+  const bool sent = PQsendQueryPrepared(conn_.get(), name.c_str(), static_cast<int>(params.size()), params.data(),
+                                        nullptr, nullptr, 0) != 0;
+  return piped() ? finish_pipeline(sent) : finish(sent);
 }
 
 PgResult PgSession::exec_params(const std::string& sql, const Values& values) {
   const std::vector<const char*> params = pointers(values);
-  return finish(PQsendQueryParams(conn_.get(), sql.c_str(), static_cast<int>(params.size()), nullptr, params.data(),
-                                  nullptr, nullptr, 0) != 0);
+  const bool sent = PQsendQueryParams(conn_.get(), sql.c_str(), static_cast<int>(params.size()), nullptr, params.data(),
+                                      nullptr, nullptr, 0) != 0;
+  return piped() ? finish_pipeline(sent) : finish(sent);
 }
 
 }  // namespace kiv::store::server

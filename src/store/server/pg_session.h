@@ -30,6 +30,14 @@ class PgSession {
 
   // One or more statements without parameters; the last one's result.
   PgResult exec(const std::string& sql);
+  // One statement without parameters or rows whose outcome can wait: it is
+  // sent with the next request, in the same exchange, and a failure of it is
+  // reported by that request. Only inside a transaction, whose COMMIT is
+  // such a request: outside one it runs at once, so that nothing is left
+  // unsent or unreported when the connection closes.
+  void send_later(const std::string& sql);
+  // The same for a prepared statement with its values.
+  void send_prepared_later(const std::string& name, const Values& values);
   void prepare(const std::string& name, const std::string& sql, int parameters);
   PgResult exec_prepared(const std::string& name, const Values& values);
   // A statement used once: parsed, bound and run in one exchange.
@@ -39,11 +47,17 @@ class PgSession {
 
  private:
   PgResult finish(bool sent);
+  // Sends the statements held back, with the request just sent when there
+  // is one, and reads every answer up to the end of the exchange.
+  PgResult finish_pipeline(bool sent);
+  bool piped() const { return pending_ > 0; }
+  bool may_defer() const;
   void await_answer();
   void pump_if_due();
 
   PgConnHandle conn_;
   Pump pump_;
+  int pending_ = 0;  // statements sent later, their answers not read yet
   std::chrono::steady_clock::time_point next_pump_;
 };
 

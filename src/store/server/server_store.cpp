@@ -100,6 +100,14 @@ class ServerCursor : public Cursor {
     }
     return result_ && row_ < PQntuples(result_.get());
   }
+  void run_later() override {
+    if (!name_) {
+      while (step()) {
+      }
+      return;
+    }
+    session_.send_prepared_later(*name_, values_);
+  }
   std::int64_t changes() const override {
     if (!result_) return 0;
     return std::strtoll(PQcmdTuples(result_.get()), nullptr, 10);
@@ -174,6 +182,7 @@ class ServerBackend : public Backend {
 
   Dialect dialect() const override { return Dialect::server; }
   void execute(const std::string& sql) override { session_.exec(sql); }
+  void execute_later(const std::string& sql) override { session_.send_later(sql); }
   std::unique_ptr<Cursor> prepare(const RenderedSql& sql, bool kept) override {
     std::optional<std::string> name;
     if (kept) name = "kiv" + std::to_string(++prepared_);
