@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <regex>
@@ -251,6 +252,42 @@ TEST(ServerStore, ShutDownMidRunEndsTheRunWithOneMessageKeepsCommittedLinesAndAR
   EXPECT_EQ(rerun.errors, r.ok) << "what was posted before is logged as written off already";
   auto db = store::Connection::open(paths);
   EXPECT_EQ(count_rows(db, "KIV8_Payment", "paystas<>0 AND pay_record='1' AND payday IS NOT NULL"), kLines);
+}
+
+}  // namespace
+}  // namespace kiv::testing
+
+namespace kiv::testing {
+namespace {
+
+// A student number in bytes that are not text (the file is read as bytes) can
+// match no record on either store; the server cannot even be asked, and says
+// so. Either way that line alone is logged and the run goes on.
+TEST_P(Workstations, StudentNumberThatIsNotTextFailsOnlyItsLine) {
+  TempSuite suite(store());
+  std::vector<std::string> lines;
+  six_lines(suite, lines);
+  std::string content;
+  for (int i = 0; i < 6; ++i) {
+    std::string line = lines[static_cast<std::size_t>(i)];
+    if (i == 2) line = import::format_detail({"0931015", "00000000000000", "", 10000, "0", "1\xff\xfe\x01", "01", ""});
+    content += line + "\r\n";
+  }
+  const std::string file =
+      suite.write_file("in/odd.dat", content + import::format_trailer(6, 60999, 6, 60000) + "\r\n");
+  RecordingOperator op;
+  const auto r = import::confirm_run({suite.paths(), false, file}, op);
+  EXPECT_EQ(r.outcome, import::RunOutcome::completed);
+  EXPECT_EQ(r.ok, 5);
+  EXPECT_EQ(r.errors, 1);
+  ASSERT_TRUE(r.log_path);
+  EXPECT_NE(slurp(*r.log_path).find("1\xff\xfe\x01"), std::string::npos) << "logged byte for byte";
+  EXPECT_NE(slurp(*r.log_path).find(import::log_text::kNoPaymentRecord), std::string::npos);
+  auto db = suite.open();
+  EXPECT_EQ(count_rows(db, "KIV8_Payment", "paystas<>0"), 5);
+  const bool told =
+      std::ranges::any_of(op.messages, [](const auto& m) { return m.text.find("UTF-8") != std::string::npos; });
+  EXPECT_EQ(told, store() == StoreKind::server);
 }
 
 }  // namespace
