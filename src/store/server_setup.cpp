@@ -107,10 +107,14 @@ const std::vector<std::unique_ptr<TableCopy>>& table_copies() {
     std::vector<std::unique_ptr<TableCopy>> all;
     for (const SuiteTable& table : suite_tables()) {
       std::string markers;
-      for (std::size_t i = 1; i <= table.columns.size(); ++i) markers += (i > 1 ? ",?" : "?") + std::to_string(i);
+      for (std::size_t i = 1; i <= table.columns.size(); ++i) {
+        markers.append(i > 1 ? ",?" : "?").append(std::to_string(i));
+      }
       const std::string name(table.name), columns = column_list(table);
-      all.push_back(std::make_unique<TableCopy>("SELECT " + columns + " FROM " + name + " ORDER BY rowid",
-                                                "INSERT INTO " + name + " (" + columns + ") VALUES (" + markers + ")"));
+      std::string read = "SELECT ", write = "INSERT INTO ";
+      read.append(columns).append(" FROM ").append(name).append(" ORDER BY rowid");
+      write.append(name).append(" (").append(columns).append(") VALUES (").append(markers).append(")");
+      all.push_back(std::make_unique<TableCopy>(std::move(read), std::move(write)));
     }
     return all;
   }();

@@ -15,7 +15,7 @@ namespace kiv::store {
 
 namespace {
 
-constexpr std::size_t kLargestPgconn = 64 * 1024;
+constexpr std::size_t kLargestPgconn = std::size_t{64} * 1024;
 
 const char* database_override() {
   const char* value = std::getenv("KIV_DATABASE");
