@@ -39,7 +39,8 @@ printf "%-10s %8s %8s %8s %8s %8s %14s\n" run seconds lines ok failed errors pos
 show alone
 show first
 show second
-for counter in ok failed posted_total; do
+# posted_total is left out: each run rounds its own total to whole units.
+for counter in ok failed; do
   both=$(($(field first $counter) + $(field second $counter)))
   [ "$both" -eq "$(field alone $counter)" ] || { echo "FAIL: $counter $both, one run alone $(field alone $counter)"; exit 1; }
 done
