@@ -10,7 +10,12 @@
 #include "temp_suite.h"
 
 // Helpers that read and compare a suite's database the same way on both
-// stores, so that one test body serves both.
+// stores, so that one test body serves both. To run a fixture on both:
+// derive it from OnEachStore, say KIV_ON_EACH_STORE(Fixture) once, write
+// TEST_P, make suites with TempSuite(store()), seed them with SQL both take
+// (INSERTs name their columns; CI() on both sides of a key comparison),
+// read with table_rows/all_rows/count_rows, and stand in for another
+// workstation with HeldWriteLock / write_lock_free (workstations.h).
 namespace kiv::testing {
 
 // Every row of one of the suite's tables in insertion order, one line each:
