@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   cmake g++ ninja-build pkg-config
   qt6-base-dev libsqlcipher-dev sqlcipher
+  libpq-dev postgresql
   libgtest-dev libgmock-dev
   fonts-noto-cjk
   clang libclang-rt-14-dev

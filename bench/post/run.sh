@@ -2,24 +2,92 @@
 # Times `kiv2700 post` on a generated school of N students and a matching
 # collection file of N lines (every kind of line represented), and reports
 # lines per second and peak resident memory.
-#   bench/post/run.sh [N ...]     (default: 10000 100000)
+#   bench/post/run.sh [N ...]            the file store (default: 10000 100000)
+#   bench/post/run.sh --server [N ...]   the server store, on a throwaway
+#       PostgreSQL cluster reached over a unix socket, beside its floor: the
+#       same statements the run sent (taken from the server's statement log
+#       of a second, identical run), each prepared once, replayed through
+#       libpq in one transaction.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+server=0
+if [ "${1:-}" = "--server" ]; then
+  server=1
+  shift
+fi
 BUILD_DIR=${BUILD_DIR:-build-release} BUILD_TYPE=Release scripts/build.sh -DKIV_BUILD_GUI=OFF -DBUILD_TESTING=OFF >/dev/null
 tool="${BUILD_DIR:-build-release}/src/cli/kiv2700"
+floor="${BUILD_DIR:-build-release}/bench/bench_post_floor_server"
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+pg_dir=""
+cleanup() {
+  rm -rf "$work"
+  [ -n "$pg_dir" ] && scripts/pg-cluster.sh stop "$pg_dir"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 sizes=("$@")
 [ ${#sizes[@]} -eq 0 ] && sizes=(10000 100000)
-printf "%10s %10s %12s %12s %10s %8s %8s\n" students lines seconds lines/s peak_MB ok errors
-for n in "${sizes[@]}"; do
-  root="$work/suite-$n"
-  lines=$("$tool" demo --root "$root" --every-case --students "$n" | sed -n 's/.*(\([0-9]*\) lines)/\1/p')
-  /usr/bin/time -f "%e %M" -o "$work/time" "$tool" post --root "$root" --json "$root/medi/post1003.dat" >"$work/out.json" 2>/dev/null
+echo "load before: $(uptime | sed 's/.*load average/load average/')"
+
+# Runs a command under /usr/bin/time; sets secs and mb.
+timed() {
+  /usr/bin/time -f "%e %M" -o "$work/time" "$@"
   read -r secs kb <"$work/time"
-  ok=$(sed -n 's/.*"ok":\([0-9]*\).*/\1/p' "$work/out.json")
-  errors=$(sed -n 's/.*"errors":\([0-9]*\).*/\1/p' "$work/out.json")
-  rate=$(awk -v l="$lines" -v s="$secs" 'BEGIN { printf "%.0f", (s > 0 ? l / s : 0) }')
-  printf "%10s %10s %12s %12s %10.1f %8s %8s\n" "$n" "$lines" "$secs" "$rate" "$(awk -v k="$kb" 'BEGIN{print k/1024}')" "$ok" "$errors"
+  mb=$(awk -v k="$kb" 'BEGIN { printf "%.1f", k / 1024 }')
+}
+rate() { awk -v l="$1" -v s="$2" 'BEGIN { printf "%.0f", (s > 0 ? l / s : 0) }'; }
+
+if [ $server -eq 0 ]; then
+  printf "%10s %10s %12s %12s %10s %8s %8s\n" students lines seconds lines/s peak_MB ok errors
+  for n in "${sizes[@]}"; do
+    root="$work/suite-$n"
+    lines=$("$tool" demo --root "$root" --students "$n" --every-case | sed -n 's/.*(\([0-9]*\) lines)/\1/p')
+    timed "$tool" post --root "$root" --json "$root/medi/post1003.dat" >"$work/out.json" 2>/dev/null
+    ok=$(sed -n 's/.*"ok":\([0-9]*\).*/\1/p' "$work/out.json")
+    errors=$(sed -n 's/.*"errors":\([0-9]*\).*/\1/p' "$work/out.json")
+    printf "%10s %10s %12s %12s %10s %8s %8s\n" "$n" "$lines" "$secs" "$(rate "$lines" "$secs")" "$mb" "$ok" "$errors"
+  done
+  echo "load after: $(uptime | sed 's/.*load average/load average/')"
+  exit 0
+fi
+
+pg_dir=$(scripts/pg-cluster.sh start)
+superuser() { psql -X -q -v ON_ERROR_STOP=1 -h "$pg_dir" -U postgres -d kiv "$@"; }
+school() {  # school NAME N: a demo school in schema NAME, its folder $work/NAME
+  superuser -c "CREATE SCHEMA $1 AUTHORIZATION kiv" >/dev/null
+  "$tool" demo --root "$work/$1" --students "$2" --every-case \
+    --server "host=$pg_dir dbname=kiv user=kiv options='-csearch_path=$1'" | sed -n 's/.*(\([0-9]*\) lines)/\1/p'
+}
+printf "%8s %8s | %8s %8s %8s | %8s %8s %8s | %6s %8s\n" \
+  students lines seconds lines/s peak_MB floor_s lines/s peak_MB ratio stmts
+for n in "${sizes[@]}"; do
+  lines=$(school "run_$n" "$n")
+  school "trace_$n" "$n" >/dev/null
+  school "floor_$n" "$n" >/dev/null
+  superuser -c "ANALYZE" >/dev/null 2>&1
+
+  timed "$tool" post --root "$work/run_$n" --json "$work/run_$n/medi/post1003.dat" >"$work/out.json" 2>/dev/null
+  run_secs=$secs run_mb=$mb
+
+  # The same run again, its statements logged by the server.
+  log="$pg_dir/server.log"
+  offset=$(stat -c %s "$log")
+  KIV_DATABASE="host=$pg_dir dbname=kiv user=postgres options='-csearch_path=trace_$n -clog_statement=all'" \
+    "$tool" post --root "$work/trace_$n" --json "$work/trace_$n/medi/post1003.dat" >"$work/trace.json" 2>/dev/null
+  tail -c +$((offset + 1)) "$log" >"$work/trace_$n.log"
+  if ! cmp -s <(sed 's/err27_[0-9]*//g; s#/trace_#/run_#g' "$work/trace.json") <(sed 's/err27_[0-9]*//g' "$work/out.json"); then
+    echo "the traced run did not do what the timed run did:" >&2; cat "$work/trace.json" "$work/out.json" >&2
+    exit 1
+  fi
+
+  timed "$floor" "$work/trace_$n.log" "host=$pg_dir dbname=kiv user=kiv password=QZMPW options='-csearch_path=floor_$n'" \
+    >"$work/floor.out"
+  floor_secs=$(awk '{ print $(NF-1) }' "$work/floor.out")
+  stmts=$(awk '{ print $1 }' "$work/floor.out")
+  ratio=$(awk -v a="$run_secs" -v b="$floor_secs" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')
+  printf "%8s %8s | %8s %8s %8s | %8s %8s %8s | %6s %8s\n" "$n" "$lines" "$run_secs" "$(rate "$lines" "$run_secs")" \
+    "$run_mb" "$floor_secs" "$(rate "$lines" "$floor_secs")" "$mb" "$ratio" "$stmts"
 done
+echo "load after: $(uptime | sed 's/.*load average/load average/')"

@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include "cli/server_commands.h"
+
 namespace kiv::cli {
 
 namespace {
@@ -7,6 +9,7 @@ namespace {
 constexpr OptionSpec kRoot{"--root", "DIR",
                            "the suite folder; else KIV_ROOT, else the folder above the program's exe/"};
 constexpr OptionSpec kJson{"--json", "", "one JSON object on standard output instead of text"};
+constexpr OptionSpec kServer{"--server", "URI", "the PostgreSQL server (a libpq connection string or URI)"};
 
 }  // namespace
 
@@ -14,15 +17,17 @@ const std::vector<Command>& commands() {
   static const std::vector<Command> kCommands = {
       {"init",
        "",
-       "makes a new suite folder with an empty database; never touches an existing one",
-       {kRoot},
+       "makes a new suite folder with an empty database, in a file or with --server on a PostgreSQL "
+       "server; never touches an existing one",
+       {kRoot, kServer},
        &run_init},
       {"demo",
        "",
        "makes a new suite folder with a demo school and a collection file, medi/post1003.dat, to post",
        {kRoot,
         {"--students", "N", "about N students, one line each (default 300)"},
-        {"--every-case", "", "a file whose lines reach every outcome of a run instead of an ordinary day's file"}},
+        {"--every-case", "", "a file whose lines reach every outcome of a run instead of an ordinary day's file"},
+        kServer},
        &run_demo},
       {"check",
        "FILE",
@@ -34,7 +39,12 @@ const std::vector<Command>& commands() {
        "posts a collection file to the school's database and logs the lines it cannot post",
        {kRoot, kJson},
        &run_post},
-      {"compact", "", "compacts the school's database", {kRoot}, &run_compact},
+      {"compact", "", "compacts the school's database (nothing to do on a server)", {kRoot}, &run_compact},
+      {"copy-to-server",
+       "",
+       "copies the school's database file onto an empty PostgreSQL server schema and makes the suite use it",
+       {kRoot, kServer},
+       &run_copy_to_server},
       {"help", "[COMMAND]", "shows how to use a command", {}, &run_help},
   };
   return kCommands;

@@ -26,6 +26,10 @@ int run_compact(const Options& options) {
     std::fputs("kiv2700 compact: no suite folder (use --root DIR or KIV_ROOT)\n", stderr);
     return 2;
   }
+  if (!store::compaction_applies(paths)) {
+    std::puts("the database is on a server, which reclaims space itself: nothing to compact");
+    return 0;
+  }
   const std::uintmax_t before = size_of(paths.db_path());
   StreamOperator op;
   if (store::compress_mdb(paths, op)) return 2;  // the operator has shown the message

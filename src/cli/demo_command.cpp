@@ -4,6 +4,7 @@
 #include "cli/demo_school.h"
 #include "cli/shared_folder.h"
 #include "store/schema.h"
+#include "store/server_setup.h"
 
 namespace kiv::cli {
 
@@ -30,8 +31,11 @@ int run_demo(const Options& options) {
     std::fputs("kiv2700 demo: no suite folder (use --root DIR or KIV_ROOT)\n", stderr);
     return 2;
   }
-  auto error = store::init_suite(paths);
-  if (!error) error = share_with_folder_group(paths.db_path());
+  // The school goes on the server when one is named.
+  const auto server = options.values.find("--server");
+  auto error =
+      server != options.values.end() ? store::init_server_suite(paths, server->second) : store::init_suite(paths);
+  if (!error && server == options.values.end()) error = share_with_folder_group(paths.db_path());
   DemoFigures figures;
   const DemoDay day = options.has("--every-case") ? DemoDay::every_case : DemoDay::ordinary;
   if (!error) error = make_demo_school(paths, students, day, figures);

@@ -1,12 +1,14 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/server_commands.h"
 #include "cli/shared_folder.h"
 #include "store/schema.h"
 
 namespace kiv::cli {
 
 int run_init(const Options& options) {
+  if (options.has("--server")) return run_init_server(options);
   if (!options.positional.empty()) return usage_error(*find_command("init"), "no FILE is taken");
   const SuitePaths paths = suite_paths(options);
   if (paths.root.empty()) {

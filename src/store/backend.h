@@ -30,6 +30,13 @@ class Cursor {
 
   // The next row: true when there is one. Executes on the first call.
   virtual bool step() = 0;
+  // Runs a statement without rows whose outcome can wait for the next
+  // statement of the connection: a store that talks to a server sends both in
+  // one exchange, and the next one reports a failure of this one.
+  virtual void run_later() {
+    while (step()) {
+    }
+  }
   // Rows changed by the statement just run to its end.
   virtual std::int64_t changes() const = 0;
   // Ready to run again, every parameter unbound.
@@ -57,7 +64,13 @@ class Backend {
   virtual Dialect dialect() const = 0;
   // Statements without parameters or rows (DDL, savepoints), already rendered.
   virtual void execute(const std::string& rendered_sql) = 0;
-  virtual std::unique_ptr<Cursor> prepare(const RenderedSql& sql) = 0;
+  // The same for a statement whose outcome can wait for the next one: a
+  // store that talks to a server sends both in one exchange, and a failure
+  // of this one is reported by the next.
+  virtual void execute_later(const std::string& rendered_sql) { execute(rendered_sql); }
+  // `kept`: the statement stays in `cache` and runs many times, so a store
+  // that can keep it prepared does; otherwise it runs once or a few times.
+  virtual std::unique_ptr<Cursor> prepare(const RenderedSql& sql, bool kept) = 0;
 
   // A transaction that writes: it starts by waiting for any other writer,
   // so that a line is never held up halfway.

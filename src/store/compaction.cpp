@@ -9,6 +9,7 @@
 
 #include "store/connection.h"
 #include "store/db_error.h"
+#include "store/store_choice.h"
 
 namespace kiv::store {
 
@@ -56,7 +57,12 @@ std::optional<Error> compact(const SuitePaths& paths, Operator& op, std::optiona
 
 }  // namespace
 
+bool compaction_applies(const SuitePaths& paths) {
+  return !uses_server(paths);
+}
+
 std::optional<Error> compress_mdb(const SuitePaths& paths, Operator& op, std::optional<int> busy_wait_ms) {
+  if (!compaction_applies(paths)) return std::nullopt;
   std::optional<Error> error = compact(paths, op, busy_wait_ms);
   if (error) report_error(op, *error);
   return error;

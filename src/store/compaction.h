@@ -25,7 +25,13 @@ inline constexpr const char* kBackupCopyName = "KIV1.mdb";
 // A failure is shown once as the standard error message and returned, so
 // the exit can go on. `busy_wait_ms` overrides how long another program's
 // write may hold us up (the connection's usual wait when not given).
+//
+// A database on a server needs none: the server reclaims space itself, so on
+// the server store this does nothing and shows nothing.
 std::optional<Error> compress_mdb(const SuitePaths& paths, Operator& op,
                                   std::optional<int> busy_wait_ms = std::nullopt);
+
+// Whether the suite folder's database is a file that compress_mdb compacts.
+bool compaction_applies(const SuitePaths& paths);
 
 }  // namespace kiv::store

@@ -5,7 +5,10 @@
 #include "store/backend.h"
 #include "store/db_error.h"
 #include "store/file/file_store.h"
+#include "store/server/conninfo.h"
+#include "store/server/server_store.h"
 #include "store/statement.h"
+#include "store/store_choice.h"
 #include "store/suite_schema.h"
 
 namespace kiv::store {
@@ -58,7 +61,21 @@ void require_suite_schema(Connection& connection, const std::string& where) {
 }
 
 Connection Connection::open(const SuitePaths& paths, BusyPump pump) {
-  return open_file(paths.db_path(), std::move(pump));
+  const StoreChoice choice = choose_store(paths);
+  if (choice.dialect == Dialect::server) return open_server(choice.location, std::move(pump), choice.shown);
+  return open_file(choice.location, std::move(pump));
+}
+
+Connection Connection::connect_server(const std::string& conninfo, BusyPump pump, const std::string& shown) {
+  return Connection(
+      server::open(conninfo, std::move(pump), shown.empty() ? server::without_password(conninfo) : shown));
+}
+
+Connection Connection::open_server(const std::string& conninfo, BusyPump pump, const std::string& shown) {
+  const std::string where = shown.empty() ? server::without_password(conninfo) : shown;
+  Connection connection = connect_server(conninfo, std::move(pump), where);
+  require_suite_schema(connection, where);
+  return connection;
 }
 
 Connection Connection::open_file(const std::string& path, BusyPump pump, const std::string& password) {
@@ -82,6 +99,10 @@ Dialect Connection::dialect() const {
 
 void Connection::execute(std::string_view sql) {
   backend_->execute(render(sql, backend_->dialect()).text);
+}
+
+void Connection::execute_later(std::string_view sql) {
+  backend_->execute_later(render(sql, backend_->dialect()).text);
 }
 
 void Connection::set_busy_timeout_ms(int ms) {

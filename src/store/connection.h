@@ -30,6 +30,11 @@ class Connection {
   // A database file of the file store by its path, with the same checks.
   static Connection open_file(const std::string& path, BusyPump pump = {},
                               const std::string& password = kSuitePassword);
+  // A database on a server by its connection string or URI, with the same
+  // checks. `shown` names it in messages (never with a password).
+  static Connection open_server(const std::string& conninfo, BusyPump pump = {}, const std::string& shown = "");
+  // The same without the checks: for setting a server up.
+  static Connection connect_server(const std::string& conninfo, BusyPump pump = {}, const std::string& shown = "");
   // Creates a new database file (the file must not exist) keyed with the password.
   static Connection create_file(const std::string& path, const std::string& password = kSuitePassword);
 
@@ -43,6 +48,9 @@ class Connection {
   Dialect dialect() const;
   // Runs statements of the program's SQL without parameters or rows.
   void execute(std::string_view sql);
+  // One such statement whose outcome can wait: a failure of it may be
+  // reported by the next statement instead.
+  void execute_later(std::string_view sql);
   // How long a statement waits for another program before failing as busy.
   void set_busy_timeout_ms(int ms);
 

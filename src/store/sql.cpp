@@ -61,12 +61,14 @@ class Renderer {
   }
 
   std::string parameter(int number) {
-    if (dialect_ == Dialect::file) return "?" + std::to_string(number);
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "?" + string.
+    std::string marker(dialect_ == Dialect::file ? "?" : "$");
+    if (dialect_ == Dialect::file) return marker.append(std::to_string(number));
     if (static_cast<std::size_t>(number) >= out_.slot.size())
       out_.slot.resize(static_cast<std::size_t>(number) + 1, -1);
     int& slot = out_.slot[static_cast<std::size_t>(number)];
     if (slot < 0) slot = out_.parameter_count++;
-    return "$" + std::to_string(slot + 1);
+    return marker.append(std::to_string(slot + 1));
   }
 
   std::string expression(std::size_t from, std::size_t to) {

@@ -13,7 +13,9 @@ enum class Dialect { file, server };
 // A statement as the program writes it: once, in a small common SQL that both
 // stores understand after rendering. Beyond plain SQL it knows
 //   ?N           parameter N (numbered from 1; numbers may be left out)
-//   CI(x)        x compared and ordered without regard to ASCII letter case
+//   CI(x)        x compared and ordered without regard to ASCII letter case;
+//                both sides of a comparison say it (CI(a)=CI(?1)), since the
+//                server folds each side it is written on
 //   RIGHT(x,n)   the last n characters of x
 //   NULLSFIRST   after an ORDER BY term: nulls sort before values
 // The file store compares keys with NOCASE and sorts nulls first by itself;

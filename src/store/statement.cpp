@@ -50,10 +50,10 @@ Statement::Statement(Connection& connection, const Sql& sql) {
   Backend& backend = connection.backend();
   if (sql.id() >= backend.cache.size()) backend.cache.resize(sql.id() + 1);
   std::unique_ptr<Cursor>& kept = backend.cache[sql.id()];
-  if (!kept) kept = backend.prepare(render(sql.text(), backend.dialect()));
+  if (!kept) kept = backend.prepare(render(sql.text(), backend.dialect()), true);
   if (kept->in_use) {
     // The same statement is already open further up: this use gets its own.
-    own_ = backend.prepare(render(sql.text(), backend.dialect()));
+    own_ = backend.prepare(render(sql.text(), backend.dialect()), false);
     cursor_ = own_.get();
   } else {
     cursor_ = kept.get();
@@ -62,7 +62,7 @@ Statement::Statement(Connection& connection, const Sql& sql) {
 }
 
 Statement::Statement(Connection& connection, std::string_view sql)
-    : own_(connection.backend().prepare(render(sql, connection.dialect()))) {
+    : own_(connection.backend().prepare(render(sql, connection.dialect()), false)) {
   cursor_ = own_.get();
   cursor_->in_use = true;
 }
@@ -95,6 +95,10 @@ std::int64_t Statement::run() {
   while (cursor_->step()) {
   }
   return cursor_->changes();
+}
+
+void Statement::run_later() {
+  cursor_->run_later();
 }
 
 void Statement::reset() {

@@ -38,6 +38,10 @@ class Statement {
   bool step();
   // Runs a statement that yields no rows; returns the number of rows changed.
   std::int64_t run();
+  // The same where nobody needs the count and another statement follows on
+  // the connection at once: the server store sends this one with it, in one
+  // exchange, and a failure of this one is thrown by that one instead.
+  void run_later();
   void reset();
 
   int column_count() const;

@@ -113,7 +113,11 @@ std::string create_index(const SuiteIndex& index, Dialect dialect) {
     const std::string name(index.columns[i]);
     const SuiteColumn* column = column_of(index.table, index.columns[i]);
     const bool key = column != nullptr && column->type == T::key;
-    sql += key && dialect == Dialect::server ? "(" + render("CI(" + name + ")", dialect).text + ")" : name;
+    if (key && dialect == Dialect::server) {
+      sql.append("(").append(render("CI(" + name + ")", dialect).text).append(")");
+    } else {
+      sql += name;
+    }
   }
   return sql + ")";
 }

@@ -30,8 +30,10 @@ void Transaction::rollback() {
   connection_.backend().rollback();
 }
 
+// A line's savepoint commands travel with the line's statements: only a lost
+// connection can make them fail, and the next statement reports that.
 Savepoint::Savepoint(Connection& connection, std::string name) : connection_(connection), name_(std::move(name)) {
-  connection_.execute("SAVEPOINT " + name_);
+  connection_.execute_later("SAVEPOINT " + name_);
   active_ = true;
 }
 
@@ -45,14 +47,14 @@ Savepoint::~Savepoint() {
 }
 
 void Savepoint::release() {
-  connection_.execute("RELEASE " + name_);
+  connection_.execute_later("RELEASE " + name_);
   active_ = false;
 }
 
 void Savepoint::rollback() {
   active_ = false;
-  connection_.execute("ROLLBACK TO " + name_);
-  connection_.execute("RELEASE " + name_);
+  connection_.execute_later("ROLLBACK TO " + name_);
+  connection_.execute_later("RELEASE " + name_);
 }
 
 }  // namespace kiv::store

@@ -15,7 +15,8 @@ OpResult update_kiv10(Session& session, const std::string& u_day, const std::str
     static const store::Sql kMarkPaid{sql_of("update KIV10_Agency set PayStas=1", kDayCondition)};
     store::Statement st(session.db, kMarkPaid);
     bind_day(st, key.day, key.group);
-    st.run();
+    // Nothing waits for it: the line's next statement goes with it.
+    st.run_later();
   });
 }
 

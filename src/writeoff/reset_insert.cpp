@@ -44,6 +44,8 @@ std::optional<std::string> delete_mark(store::Connection& db, const std::string&
 
 }  // namespace
 
+// The reset is always followed by the lookup of the amount due, which goes to
+// the store with it and reports a failure of it the same way.
 OpResult default_kiv8(Session& session, const LineContext& ctx, const std::string& u_day, const std::string& u_stdid,
                       const std::string& u_grpid) {
   return guarded(session, [&] {
@@ -53,11 +55,11 @@ OpResult default_kiv8(Session& session, const LineContext& ctx, const std::strin
     if (ctx.combined()) {
       store::Statement st(session.db, kResetPayer);
       bind_payer(st, ctx, day, group);
-      st.run();
+      st.run_later();
     } else {
       store::Statement st(session.db, kResetStudent);
       bind_student(st, u_stdid, day, group);
-      st.run();
+      st.run_later();
     }
   });
 }

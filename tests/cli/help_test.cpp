@@ -25,13 +25,13 @@ TEST(Help, GoesToStandardOutputWithStatusZeroAndAWrongCommandLineToStandardError
   TempSuite scratch(false);
   const std::string overview = run_tool(scratch.root(), {"--help"}).out;
   const std::string post_help = "usage: kiv2700 post [--root DIR] [--json] FILE\n";
-  const std::string demo_help = "usage: kiv2700 demo [--root DIR] [--students N] [--every-case]\n";
+  const std::string demo_help = "usage: kiv2700 demo [--root DIR] [--students N] [--every-case] [--server URI]\n";
   const struct {
     std::vector<std::string> args;
     int status;
     std::string out_starts, err_starts;
   } rows[] = {
-      {{"--help"}, 0, "usage: kiv2700 init [--root DIR]\n       kiv2700 demo", ""},
+      {{"--help"}, 0, "usage: kiv2700 init [--root DIR] [--server URI]\n       kiv2700 demo", ""},
       {{"-h"}, 0, overview, ""},
       {{"help"}, 0, overview, ""},
       {{"help", "post"}, 0, post_help, ""},
@@ -39,7 +39,7 @@ TEST(Help, GoesToStandardOutputWithStatusZeroAndAWrongCommandLineToStandardError
       {{"post", "--bogus", "-h"}, 0, post_help, ""},
       {{"demo", "-h"}, 0, demo_help, ""},
       {{"--version"}, 0, "kiv2700 " KIV_VERSION "\n", ""},
-      {{}, 2, "", "usage: kiv2700 init [--root DIR]\n"},
+      {{}, 2, "", "usage: kiv2700 init [--root DIR] [--server URI]\n"},
       {{"frobnicate"}, 2, "", "kiv2700: unknown command frobnicate\nusage: kiv2700 init"},
       {{"--frobnicate"}, 2, "", "kiv2700: unknown option --frobnicate\nusage: kiv2700 init"},
       {{"post", "--bogus", "f"}, 2, "", "kiv2700 post: unknown option --bogus\n" + post_help},

@@ -1,23 +1,79 @@
 #include "temp_suite.h"
 
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 
+#include "store/file/file_store.h"
 #include "store/schema.h"
+#include "store/server/conninfo.h"
+#include "store/server_setup.h"
 #include "store/statement.h"
 
 namespace kiv::testing {
 
-TempSuite::TempSuite(bool with_database) {
+namespace {
+
+std::string fresh_folder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "kiv-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  paths_.root = pattern;
-  if (with_database) {
+  return pattern;
+}
+
+// A schema name no other test, process or earlier run uses at this moment.
+std::string fresh_schema(const std::string& folder) {
+  static std::atomic<int> next{0};
+  std::string name = "kiv_t" + std::to_string(::getpid()) + "_" + std::to_string(next++) + "_";
+  for (char c : folder.substr(folder.size() - 6)) {
+    name += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return name;
+}
+
+store::Connection server_admin() {
+  return store::Connection::connect_server(test_server_uri());
+}
+
+}  // namespace
+
+std::string test_server_uri() {
+  const char* uri = std::getenv("KIV_TEST_PG");
+  return uri != nullptr ? uri : "";
+}
+
+TempSuite::TempSuite() : TempSuite(StoreKind::file, true) {}
+
+TempSuite::TempSuite(bool with_database) : TempSuite(StoreKind::file, with_database) {}
+
+TempSuite::TempSuite(StoreKind store, bool with_database) : store_(store) {
+  paths_.root = fresh_folder();
+  if (store_ == StoreKind::file) {
+    if (!with_database) return;
     if (auto error = store::init_suite(paths_)) throw std::runtime_error(error->description);
+    return;
+  }
+  if (test_server_uri().empty()) throw std::runtime_error("KIV_TEST_PG is not set");
+  // The schema's name is made here of letters, digits and '_' only.
+  schema_ = fresh_schema(paths_.root);
+  server_admin().execute("CREATE SCHEMA " + schema_);
+  server_uri_ = store::server::without_password(test_server_uri()) + " options='-csearch_path=" + schema_ + "'";
+  if (!with_database) return;
+  if (auto error = store::init_server_suite(paths_, server_uri_)) {
+    throw std::runtime_error(standard_error_text(*error));
   }
 }
 
 TempSuite::~TempSuite() {
+  if (!schema_.empty()) {
+    try {
+      server_admin().execute("DROP SCHEMA " + schema_ + " CASCADE");
+    } catch (const std::exception&) {
+      // A server stopped by the test itself: its schema goes with it.
+    }
+  }
   std::error_code ec;
   std::filesystem::remove_all(paths_.root, ec);
 }
@@ -26,8 +82,14 @@ store::Connection TempSuite::open() const {
   return store::Connection::open(paths_);
 }
 
+store::Connection TempSuite::open_unchecked() const {
+  if (store_ == StoreKind::server) return store::Connection::connect_server(server_uri_);
+  return store::Connection(store::file::open(paths_.db_path(), {}, store::kSuitePassword));
+}
+
 void TempSuite::exec(const std::string& sql) const {
-  open().execute(sql);
+  auto db = open();
+  db.execute(sql);
 }
 
 std::string TempSuite::rows(const std::string& sql) const {
@@ -38,8 +100,19 @@ std::string TempSuite::rows(const std::string& sql) const {
 std::string TempSuite::write_file(const std::string& relative, const std::string& content) const {
   const auto path = std::filesystem::path(paths_.root) / relative;
   std::filesystem::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
+  std::ofstream out(path, std::ios::binary);
+  out << content;
   return path.string();
+}
+
+std::string query_text(store::Connection& db, const std::string& sql) {
+  store::Statement st(db, sql);
+  return st.step() ? st.text(0) : std::string();
+}
+
+std::int64_t query_int(store::Connection& db, const std::string& sql) {
+  store::Statement st(db, sql);
+  return st.step() ? st.integer(0) : 0;
 }
 
 std::string query_rows(store::Connection& db, const std::string& sql) {

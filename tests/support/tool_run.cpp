@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -19,8 +20,8 @@ std::string slurp(const std::string& path) {
 
 namespace {
 
-ToolRun spawn(const std::string& program, const std::string& scratch_dir, const std::vector<std::string>& args,
-              std::optional<rlim_t> file_size_limit, bool without_root) {
+pid_t start(const std::string& program, const std::string& scratch_dir, const std::vector<std::string>& args,
+            std::optional<rlim_t> file_size_limit, bool without_root) {
   const std::string out_path = scratch_dir + "/stdout.txt", err_path = scratch_dir + "/stderr.txt";
   std::vector<std::string> all = {program};
   all.insert(all.end(), args.begin(), args.end());
@@ -42,21 +43,40 @@ ToolRun spawn(const std::string& program, const std::string& scratch_dir, const 
     execv(argv[0], argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+ToolRun end_of(pid_t pid, const std::string& scratch_dir) {
   int status = 0;
   waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out_path), slurp(err_path)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(scratch_dir + "/stdout.txt"),
+          slurp(scratch_dir + "/stderr.txt")};
 }
 
 }  // namespace
 
 ToolRun run_tool(const std::string& scratch_dir, const std::vector<std::string>& args,
                  std::optional<rlim_t> file_size_limit) {
-  return spawn(KIV_CLI_PATH, scratch_dir, args, file_size_limit, false);
+  return end_of(start(KIV_CLI_PATH, scratch_dir, args, file_size_limit, false), scratch_dir);
 }
 
 ToolRun run_program_without_root(const std::string& program, const std::string& scratch_dir,
                                  const std::vector<std::string>& args) {
-  return spawn(program, scratch_dir, args, std::nullopt, true);
+  return end_of(start(program, scratch_dir, args, std::nullopt, true), scratch_dir);
+}
+
+std::vector<ToolRun> run_tools_together(const std::string& scratch_dir,
+                                        const std::vector<std::vector<std::string>>& args) {
+  std::vector<std::string> dirs;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    dirs.push_back(scratch_dir + "/" + std::to_string(i));
+    std::filesystem::create_directories(dirs.back());
+  }
+  std::vector<pid_t> pids;
+  for (std::size_t i = 0; i < args.size(); ++i) pids.push_back(start(KIV_CLI_PATH, dirs[i], args[i], {}, false));
+  std::vector<ToolRun> runs;
+  for (std::size_t i = 0; i < args.size(); ++i) runs.push_back(end_of(pids[i], dirs[i]));
+  return runs;
 }
 
 std::string json_field(const std::string& json, const std::string& key) {

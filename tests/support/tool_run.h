@@ -24,6 +24,11 @@ ToolRun run_tool(const std::string& scratch_dir, const std::vector<std::string>&
 ToolRun run_program_without_root(const std::string& program, const std::string& scratch_dir,
                                  const std::vector<std::string>& args);
 
+// Starts one kiv2700 per argument list at the same moment and waits for all
+// of them; each catches its output in scratch_dir/N/.
+std::vector<ToolRun> run_tools_together(const std::string& scratch_dir,
+                                        const std::vector<std::vector<std::string>>& args);
+
 std::string slurp(const std::string& path);
 
 // The value of `key` in the tool's one-line JSON: a string's text up to the next

@@ -154,7 +154,7 @@ class FileBackend : public Backend {
       throw DbError(sqlite_error(rc, text));
     }
   }
-  std::unique_ptr<Cursor> prepare(const RenderedSql& sql) override {
+  std::unique_ptr<Cursor> prepare(const RenderedSql& sql, bool /*kept*/) override {
     return std::make_unique<FileCursor>(db_, sql.text);
   }
   // Immediate: another writer is waited for here, by the busy handler.

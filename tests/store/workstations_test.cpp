@@ -1,0 +1,295 @@
+// Several workstations on one database: runs side by side, a lock held by
+// another one, the server going away under a run.
+#include "workstations.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "import/collection_writer.h"
+#include "import/import_run.h"
+#include "import/line_operations.h"
+#include "recording_operator.h"
+#include "store/server_setup.h"
+#include "store/statement.h"
+#include "store/transaction.h"
+#include "store_text.h"
+#include "temp_suite.h"
+#include "tool_run.h"
+
+namespace kiv::testing {
+namespace {
+
+std::int64_t json_number(const std::string& json, const std::string& key) {
+  std::smatch m;
+  if (!std::regex_search(json, m, std::regex("\"" + key + "\":(-?[0-9]+)"))) return -1;
+  return std::stoll(m[1]);
+}
+
+std::vector<std::string> with_server(std::vector<std::string> args, const TempSuite& scratch) {
+  if (scratch.store() == StoreKind::server) {
+    args.push_back("--server");
+    args.push_back(scratch.server_uri());
+  }
+  return args;
+}
+
+class Workstations : public OnEachStore {};
+KIV_ON_EACH_STORE(Workstations);
+
+// Two workstations post the same file at the same moment. Each line is
+// settled once: by one of them, while the other, coming to it later, finds it
+// written off and logs it. Together they leave what one run leaves.
+TEST_P(Workstations, TwoRunsOfTheSameFileSettleEachLineOnce) {
+  constexpr int kStudents = 1500;
+  TempSuite once(store(), false), twice(store(), false);
+  const std::string reference = once.root() + "/school", shared = twice.root() + "/school";
+  for (const auto* scratch : {&once, &twice}) {
+    const std::string root = scratch->root() + "/school";
+    const ToolRun demo = run_tool(
+        scratch->root(), with_server({"demo", "--root", root, "--students", std::to_string(kStudents)}, *scratch));
+    ASSERT_EQ(demo.status, 0) << demo.err;
+  }
+  const ToolRun alone =
+      run_tool(once.root(), {"post", "--root", reference, "--json", reference + "/medi/post1003.dat"});
+  ASSERT_EQ(alone.status, 0) << alone.err;
+
+  const std::vector<std::string> post = {"post", "--root", shared, "--json", shared + "/medi/post1003.dat"};
+  const auto started = std::chrono::steady_clock::now();
+  const std::vector<ToolRun> runs = run_tools_together(twice.root(), {post, post});
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  for (const ToolRun& run : runs) {
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(json_number(run.out, "lines"), json_number(alone.out, "lines"));
+  }
+  // (Not posted_total: each run rounds its own total to whole units.)
+  for (const char* counter : {"ok", "failed"}) {
+    EXPECT_EQ(json_number(runs[0].out, counter) + json_number(runs[1].out, counter), json_number(alone.out, counter))
+        << counter << " of two runs together against one run alone";
+  }
+  std::printf("[ two runs ] %lld lines each, both done in %.2f s: ok %lld + %lld (one run alone: %lld)\n",
+              static_cast<long long>(json_number(alone.out, "lines")), seconds,
+              static_cast<long long>(json_number(runs[0].out, "ok")),
+              static_cast<long long>(json_number(runs[1].out, "ok")),
+              static_cast<long long>(json_number(alone.out, "ok")));
+  // Which run posts which line depends on who gets the writer lock first
+  // after each batch: a run that started later may find every line done.
+  auto shared_db = store::Connection::open(SuitePaths{shared});
+  auto reference_db = store::Connection::open(SuitePaths{reference});
+  EXPECT_TRUE(all_rows(shared_db) == all_rows(reference_db)) << "two runs left other rows than one";
+}
+
+// Six students with a record each; a file paying each exactly.
+void six_lines(const TempSuite& suite, std::vector<std::string>& lines) {
+  for (int i = 1; i <= 6; ++i) {
+    const std::string id = std::to_string(10000 + i);
+    suite.exec("INSERT INTO KIV7_Student (stdid, delmark, grade, clsid, seatno) VALUES ('" + id +
+               "', 0, '3', '2', '15');"
+               "INSERT INTO KIV8_Payment (stdid, tranday, grpid, acctid, offno, payamt, fee) VALUES ('" +
+               id + "', '2004-10-15', 1, 'P" + id + "', 'OF000" + id + "', 100, 0)");
+    lines.push_back(import::format_detail({"0931015", "00000000000000", "", 10000, "0", id, "01", ""}));
+  }
+  std::string content;
+  for (const auto& l : lines) content += l + "\r\n";
+  suite.write_file("in/post1003.dat", content + import::format_trailer(6, 60999, 6, 60000) + "\r\n");
+}
+
+constexpr int kWaitMs = 400;
+
+// At the fourth line another workstation takes the database (its writer
+// lock, or one record's row on the server) and lets go after some pumps of
+// the run's wait, or never.
+class OtherWorkstation : public import::LineOperations, public RecordingOperator {
+ public:
+  OtherWorkstation(const TempSuite& suite, char kind, int release_after)
+      : suite_(suite), kind_(kind), release_after_(release_after) {}
+  writeoff::LookupResult select_KIV8_Payment(Session& s, Ctx& c, S stdid, S grpid, S day) override {
+    // The first lines' batch is committed before the other one comes.
+    if (++lines_ == 3) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return LineOperations::select_KIV8_Payment(s, c, stdid, grpid, day);
+  }
+  void show_progress(std::int64_t done, std::int64_t /*total*/) override {
+    if (done != 4) return;
+    if (kind_ == 'w') {
+      writer_.emplace(suite_);
+    } else {
+      // Another program that writes a record without the suite's writer lock.
+      row_.emplace(suite_.open_unchecked());
+      row_->execute("BEGIN; UPDATE KIV8_Payment SET fee = 0 WHERE stdid = '10004'");
+    }
+  }
+  void pump_events() override {
+    if (holding() && pumps_while_held++ == release_after_) release();
+  }
+  bool holding() const { return writer_.has_value() || row_.has_value(); }
+  void release() {
+    writer_.reset();
+    row_.reset();
+  }
+  int pumps_while_held = 0;
+
+ private:
+  const TempSuite& suite_;
+  char kind_;
+  int release_after_, lines_ = 0;
+  std::optional<HeldWriteLock> writer_;
+  std::optional<store::Connection> row_;
+};
+
+TEST_P(Workstations, RunWaitsPumpingThenFinishesOrEndsAsBusyCountingOnlyPostedLines) {
+  const struct {
+    char kind;
+    int release_after, ok;
+  } cases[] = {{'w', 3, 6}, {'w', -1, 3}, {'r', 3, 6}, {'r', -1, 3}};
+  for (const auto& c : cases) {
+    if (c.kind == 'r' && store() == StoreKind::file) continue;  // the file has no row locks
+    SCOPED_TRACE(std::string(1, c.kind) + " letting go after " + std::to_string(c.release_after));
+    TempSuite suite(store());
+    std::vector<std::string> lines;
+    six_lines(suite, lines);
+    OtherWorkstation other(suite, c.kind, c.release_after);
+    const auto r =
+        import::confirm_run({suite.paths(), false, suite.root() + "/in/post1003.dat", kWaitMs}, other, &other);
+    other.release();
+    const bool finished = c.ok == 6;
+    EXPECT_EQ(r.outcome, finished ? import::RunOutcome::completed : import::RunOutcome::error);
+    EXPECT_EQ(r.ok, c.ok);
+    auto db = suite.open();
+    EXPECT_EQ(count_rows(db, "KIV8_Payment", "paystas<>0"), c.ok);
+    EXPECT_EQ(count_rows(db, "KIV8_Payment", "paystas<>0 AND stdid <= '" + std::to_string(10000 + c.ok) + "'"), c.ok)
+        << "the lines counted are the first ones";
+    ASSERT_EQ(other.messages.size(), 1u);
+    const auto& m = other.messages[0];
+    if (finished) {
+      EXPECT_EQ(m.icon, MessageIcon::information);
+      EXPECT_EQ(other.pumps_while_held, 4);
+    } else {
+      EXPECT_EQ(m.text, "錯誤:database is locked(5)");
+      EXPECT_GE(other.pumps_while_held, kWaitMs / 50 - 2) << "the window stayed responsive while waiting";
+    }
+    EXPECT_EQ(r.errors, 0);
+  }
+}
+
+// One record per student on one date, and a file paying each exactly.
+std::vector<std::string> single_record_school(const SuitePaths& paths, int students) {
+  auto db = store::Connection::open(paths);
+  store::Transaction tx(db);
+  db.execute("INSERT INTO KIV10_Agency (PayStas, tranday, grpid) VALUES (0, '2004-10-15', 1)");
+  static const store::Sql kStudent{"INSERT INTO KIV7_Student (stdid, delmark, grade) VALUES (?1, 0, '1')"};
+  static const store::Sql kPayment{
+      "INSERT INTO KIV8_Payment (stdid, tranday, grpid, payamt, fee) VALUES (?1, '2004-10-15', 1, ?2, 0)"};
+  std::vector<std::string> lines;
+  std::string content;
+  Cents total = 0;
+  for (int i = 0; i < students; ++i) {
+    const std::string id = std::to_string(10000 + i);
+    const Cents due = 150000 + i % 7 * 1000;
+    store::Statement(db, kStudent).bind(1, id).run();
+    store::Statement(db, kPayment).bind(1, id).bind(2, plain_decimal(due)).run();
+    lines.push_back(import::format_detail({"0931015", "", "", due, "0", id, "01", ""}));
+    content += lines.back() + "\r\n";
+    total += due;
+  }
+  tx.commit();
+  std::ofstream(paths.root + "/medi/post1003.dat", std::ios::binary)
+      << content << import::format_trailer(students, total, students, total) << "\r\n";
+  return lines;
+}
+
+// Stops the server in immediate mode when the run reaches a line.
+class ServerStop : public import::LineOperations {
+ public:
+  ServerStop(PrivateCluster& cluster, int at_line) : cluster_(cluster), at_line_(at_line) {}
+  writeoff::LookupResult select_KIV8_Payment(Session& s, Ctx& c, S stdid, S grpid, S day) override {
+    if (++lines_ == at_line_) cluster_.halt();
+    return LineOperations::select_KIV8_Payment(s, c, stdid, grpid, day);
+  }
+
+ private:
+  PrivateCluster& cluster_;
+  int at_line_, lines_ = 0;
+};
+
+TEST(ServerStore, ShutDownMidRunEndsTheRunWithOneMessageKeepsCommittedLinesAndARerunCompletes) {
+  KIV_REQUIRE_TEST_SERVER();
+  constexpr int kLines = 2000;
+  PrivateCluster cluster;
+  TempSuite scratch(StoreKind::file, false);
+  const SuitePaths paths{scratch.root() + "/school"};
+  ASSERT_EQ(store::init_server_suite(paths, cluster.uri()), std::nullopt);
+  const auto lines = single_record_school(paths, kLines);
+
+  RecordingOperator op;
+  ServerStop stop(cluster, 700);
+  const auto r = import::confirm_run({paths, false, paths.staging_file()}, op, &stop);
+  EXPECT_EQ(r.outcome, import::RunOutcome::error);
+  ASSERT_EQ(op.messages.size(), 1u);
+  EXPECT_TRUE(op.messages[0].text.starts_with("錯誤:")) << op.messages[0].text;
+  EXPECT_TRUE(op.messages[0].text.ends_with("(-2147467259)")) << op.messages[0].text;
+  EXPECT_GT(r.ok, 0);
+  EXPECT_LT(r.ok, 700);
+  // The lines of the batch that was open are logged as not written.
+  const std::string log = r.log_path ? slurp(*r.log_path) : "";
+  for (std::int64_t i = r.ok; i < r.ok + r.errors; ++i) {
+    EXPECT_NE(log.find(lines[static_cast<std::size_t>(i)] + "\r\n" + import::log_text::kWriteFailed), std::string::npos)
+        << "line " << i + 1 << " is not explained";
+  }
+  EXPECT_EQ(r.ok + r.errors, 699) << "every line before the stop is posted or logged";
+
+  cluster.start();
+  {
+    auto db = store::Connection::open(paths);
+    EXPECT_EQ(count_rows(db, "KIV8_Payment", "paystas<>0"), r.ok) << "exactly the counted lines are on the server";
+  }
+  RecordingOperator again;
+  const auto rerun = import::confirm_run({paths, false, paths.staging_file()}, again);
+  EXPECT_EQ(rerun.outcome, import::RunOutcome::completed);
+  EXPECT_EQ(rerun.ok, kLines - r.ok);
+  EXPECT_EQ(rerun.errors, r.ok) << "what was posted before is logged as written off already";
+  auto db = store::Connection::open(paths);
+  EXPECT_EQ(count_rows(db, "KIV8_Payment", "paystas<>0 AND pay_record='1' AND payday IS NOT NULL"), kLines);
+}
+
+}  // namespace
+}  // namespace kiv::testing
+
+namespace kiv::testing {
+namespace {
+
+// A student number in bytes that are not text (the file is read as bytes) can
+// match no record on either store; the server cannot even be asked, and says
+// so. Either way that line alone is logged and the run goes on.
+TEST_P(Workstations, StudentNumberThatIsNotTextFailsOnlyItsLine) {
+  TempSuite suite(store());
+  std::vector<std::string> lines;
+  six_lines(suite, lines);
+  std::string content;
+  for (int i = 0; i < 6; ++i) {
+    std::string line = lines[static_cast<std::size_t>(i)];
+    if (i == 2) line = import::format_detail({"0931015", "00000000000000", "", 10000, "0", "1\xff\xfe\x01", "01", ""});
+    content += line + "\r\n";
+  }
+  const std::string file =
+      suite.write_file("in/odd.dat", content + import::format_trailer(6, 60999, 6, 60000) + "\r\n");
+  RecordingOperator op;
+  const auto r = import::confirm_run({suite.paths(), false, file}, op);
+  EXPECT_EQ(r.outcome, import::RunOutcome::completed);
+  EXPECT_EQ(r.ok, 5);
+  EXPECT_EQ(r.errors, 1);
+  ASSERT_TRUE(r.log_path);
+  EXPECT_NE(slurp(*r.log_path).find("1\xff\xfe\x01"), std::string::npos) << "logged byte for byte";
+  EXPECT_NE(slurp(*r.log_path).find(import::log_text::kNoPaymentRecord), std::string::npos);
+  auto db = suite.open();
+  EXPECT_EQ(count_rows(db, "KIV8_Payment", "paystas<>0"), 5);
+  const bool told =
+      std::ranges::any_of(op.messages, [](const auto& m) { return m.text.find("UTF-8") != std::string::npos; });
+  EXPECT_EQ(told, store() == StoreKind::server);
+}
+
+}  // namespace
+}  // namespace kiv::testing

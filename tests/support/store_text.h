@@ -1,0 +1,54 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "store/connection.h"
+#include "temp_suite.h"
+
+// Helpers that read and compare a suite's database the same way on both
+// stores, so that one test body serves both. To run a fixture on both:
+// derive it from OnEachStore, say KIV_ON_EACH_STORE(Fixture) once, write
+// TEST_P, make suites with TempSuite(store()), seed them with SQL both take
+// (INSERTs name their columns; CI() on both sides of a key comparison),
+// read with table_rows/all_rows/count_rows, and stand in for another
+// workstation with HeldWriteLock / write_lock_free (workstations.h).
+namespace kiv::testing {
+
+// Every row of one of the suite's tables in insertion order, one line each:
+// its columns as the suite lists them, "col=value" joined by "|", null as
+// NULL, numbers without trailing zeros ("1500.50" and 1500.5 both "1500.5").
+std::string table_rows(store::Connection& db, std::string_view table);
+// table_rows of every table of the suite, each under "== NAME".
+std::string all_rows(store::Connection& db);
+// A number as text without a trailing zero after its point.
+std::string normalised_number(std::string text);
+
+std::int64_t count_rows(store::Connection& db, std::string_view table, const std::string& where = "");
+
+// gtest: every test of a fixture derived from OnEachStore runs once per store;
+// the server half is skipped, and said so, when KIV_TEST_PG is unset.
+class OnEachStore : public ::testing::TestWithParam<StoreKind> {
+ protected:
+  void SetUp() override;
+  StoreKind store() const { return GetParam(); }
+};
+
+std::string store_name(const ::testing::TestParamInfo<StoreKind>& info);
+
+// Skips the current test unless KIV_TEST_PG names a server.
+#define KIV_REQUIRE_TEST_SERVER()                                                            \
+  do {                                                                                       \
+    if (::kiv::testing::test_server_uri().empty()) GTEST_SKIP() << "KIV_TEST_PG is not set"; \
+  } while (false)
+
+}  // namespace kiv::testing
+
+// Runs every TEST_P of `fixture` on the file store and on the server.
+#define KIV_ON_EACH_STORE(fixture)                                                                                \
+  INSTANTIATE_TEST_SUITE_P(Store, fixture,                                                                        \
+                           ::testing::Values(::kiv::testing::StoreKind::file, ::kiv::testing::StoreKind::server), \
+                           ::kiv::testing::store_name)

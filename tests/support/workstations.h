@@ -1,0 +1,52 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "store/connection.h"
+#include "store/transaction.h"
+#include "temp_suite.h"
+
+// What another workstation or program does to a suite's database, for tests
+// of waiting and of running side by side; the same on both stores.
+namespace kiv::testing {
+
+// Another connection's writing transaction, held until released: on the
+// file store the file's write lock, on the server the suite's writer lock.
+class HeldWriteLock {
+ public:
+  explicit HeldWriteLock(const TempSuite& suite);
+  // Also writes, so that row locks are held too (server) and the lock is
+  // certainly taken (file).
+  void write(const std::string& sql);
+  void release();
+  bool held() const { return tx_.has_value(); }
+
+ private:
+  std::optional<store::Connection> db_;
+  std::optional<store::Transaction> tx_;
+};
+
+// True when a writing transaction on the suite's database can start at once.
+bool write_lock_free(const TempSuite& suite);
+
+// A PostgreSQL cluster of the test's own (scripts/pg-cluster.sh), for tests
+// that stop the server under a run. Removed by the destructor.
+class PrivateCluster {
+ public:
+  PrivateCluster();
+  ~PrivateCluster();
+  PrivateCluster(const PrivateCluster&) = delete;
+  PrivateCluster& operator=(const PrivateCluster&) = delete;
+
+  const std::string& uri() const { return uri_; }
+  // Shuts the server down in immediate mode: its processes end at once, as
+  // in a power cut of the server's machine, and come back through recovery.
+  void halt();
+  void start();
+
+ private:
+  std::string dir_, uri_;
+};
+
+}  // namespace kiv::testing
