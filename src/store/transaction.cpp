@@ -1,5 +1,7 @@
 #include "store/transaction.h"
 
+#include <sqlite3.h>
+
 #include "store/db_error.h"
 
 namespace kiv::store {
@@ -20,8 +22,19 @@ Transaction::~Transaction() {
 }
 
 void Transaction::commit() {
-  connection_.execute("COMMIT");
+  try {
+    connection_.execute("COMMIT");
+  } catch (const DbError& e) {
+    // The file lock is let go only once the commit is whole on disk: when
+    // that last step fails, the transaction is committed all the same.
+    if (e.error().number == SQLITE_IOERR_UNLOCK) {
+      active_ = false;
+      committed_ = true;
+    }
+    throw;
+  }
   active_ = false;
+  committed_ = true;
 }
 
 void Transaction::rollback() {
