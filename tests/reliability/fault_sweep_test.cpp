@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "../run/run_fixture.h"
+#include "fault_harness.h"
+#include "fault_vfs.h"
+#include "import_sweep.h"
+#include "temp_suite.h"
+#include "tool_run.h"
+
+namespace kiv::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace sweep;
+
+constexpr int kStudents = 300;
+
+ImportWork work_with_detours(const std::string& scratch) {
+  ImportWork work = ImportWork::demo(scratch, kStudents);
+  work.add_detours(CleanRun::learn(work, scratch + "/plain"));
+  return work;
+}
+
+// The school, its file and what a clean run does with it, made once for
+// every test here.
+struct Prepared {
+  TempSuite scratch{false};
+  ImportWork work = work_with_detours(scratch.root());
+  CleanRun clean = CleanRun::learn(work, scratch.root() + "/clean");
+};
+
+Prepared& prepared() {
+  static Prepared p;
+  return p;
+}
+
+// Lines that a second run posts again instead of finding them posted: a
+// record the insert created is there for the next run to write off. A run
+// that resumes where an interrupted one stopped posts no line twice; until
+// then the re-run check leaves these lines' rows out.
+bool posted_twice_today(const LineFacts& line) {
+  return line.road.ends_with("insert_1 (new record)");
+}
+
+TEST(FaultSweep, PostingALineAgainAfterItWasPostedLeavesItsRecordsAsOnceExceptARecordTheInsertCreated) {
+  Prepared& p = prepared();
+  std::map<std::string, std::size_t> first;
+  for (std::size_t j = 0; j < p.clean.lines.size(); ++j) {
+    first.try_emplace(p.clean.lines[j].road + " " + p.clean.lines[j].stand_in, j);
+  }
+  const std::string root = p.scratch.root() + "/again";
+  const std::string prefix = p.scratch.root() + "/prefix.dat", single = p.scratch.root() + "/single.dat";
+  int changed = 0;
+  for (const auto& [road, j] : first) {
+    SCOPED_TRACE(road);
+    const LineFacts& line = p.clean.lines[j];
+    p.work.copy_school(root);
+    p.work.write_first_lines(prefix, j + 1);
+    ASSERT_EQ(post(root, prefix, *p.work.operations).result.outcome, import::RunOutcome::completed);
+    const std::string once = dump_file(SuitePaths{root}.db_path());
+    const auto k = p.clean.states.find(once);
+    ASSERT_TRUE(k && k->first <= static_cast<std::int64_t>(j) + 1 && static_cast<std::int64_t>(j) + 1 <= k->second)
+        << "the first lines of the file alone post as in the whole file";
+    write_collection(single, {line.raw});
+    EXPECT_EQ(post(root, single, *p.work.operations).result.outcome, import::RunOutcome::completed);
+    const std::string twice = dump_file(SuitePaths{root}.db_path());
+    EXPECT_EQ(once == twice, !posted_twice_today(line)) << dump_difference(once, twice, 4);
+    if (once != twice) {
+      ++changed;
+      std::printf("[ again ] posted twice: %s\n%s", road.c_str(), dump_difference(once, twice, 4).c_str());
+    }
+  }
+  std::printf("[ again ] %zu kinds of line, %d written again by a second run\n", first.size(), changed);
+}
+
+// Syncs skip the disk while a sweep runs, and reach it again after.
+struct NoWaitingOnTheDisk {
+  NoWaitingOnTheDisk() {
+    fault::install();
+    fault::sync_to_disk(false);
+  }
+  ~NoWaitingOnTheDisk() { fault::sync_to_disk(true); }
+};
+
+TEST(FaultSweep, ImportRunWithAnyFileCallFailingStopsAfterWholeLinesExplainsTheRestAndCanBeRunAgain) {
+  const NoWaitingOnTheDisk quick;
+  Prepared& p = prepared();
+  const CleanRun& clean = p.clean;
+  const auto all = static_cast<std::int64_t>(clean.lines.size());
+  const import::RunResult counted = clean.counted(all);
+  ASSERT_EQ(counted.ok, clean.ending.result.ok);
+  ASSERT_EQ(counted.failed, clean.ending.result.failed);
+  ASSERT_EQ(counted.errors, clean.ending.result.errors);
+  ASSERT_EQ(counted.posted_cents, clean.ending.result.posted_cents);
+
+  const std::string root = p.scratch.root() + "/run";
+  p.work.copy_school(root);
+  fault::arm();
+  const Ending counting = post(root, p.work);
+  const fault::Counts counts = fault::disarm();
+  ASSERT_EQ(counting.result.outcome, import::RunOutcome::completed);
+  const auto faults = plan(counts, budget_from_environment("KIV_FAULT_SWEEP", 500, 100));
+  std::printf("[ sweep ] calls of one clean run of %lld lines: %s\n", static_cast<long long>(all),
+              describe(counts).c_str());
+
+  Tally tally;
+  const auto started = std::chrono::steady_clock::now();
+  for (const fault::Fault& f : faults) {
+    p.work.copy_school(root);
+    fault::arm(f);
+    const Ending e = post(root, p.work);
+    fault::disarm();
+    const bool injected = fault::injected() > 0;
+    const bool completed = e.result.outcome == import::RunOutcome::completed;
+    ++tally.runs;
+    tally.injected += injected ? 1 : 0;
+    ++(completed ? tally.ended_cleanly : tally.ended_in_error);
+    std::string problem;
+    if (!completed) {
+      const auto number = e.messages.empty() ? std::nullopt : reported_number(e.messages.back().text);
+      ++tally.notes[std::string(fault::name(f.call)) + " failing, reported (" +
+                    (number ? std::to_string(*number) : "none") + ")"];
+      if (!injected) problem = "ended in error with no call failed";
+    }
+    std::optional<std::pair<std::int64_t, std::int64_t>> range;
+    if (problem.empty()) problem = check_sound(root);
+    if (problem.empty()) problem = check_clean_prefix(root, clean, range);
+    if (problem.empty()) problem = check_ending(e, clean, root);
+    const std::int64_t k = range ? std::min(range->second, e.reached) : 0;
+    if (problem.empty() && !completed) problem = check_explained(e, clean, k);
+    if (problem.empty()) {
+      std::set<std::string> excused;
+      for (std::int64_t j = 0; j < k; ++j) {
+        const LineFacts& line = clean.lines[static_cast<std::size_t>(j)];
+        if (posted_twice_today(line)) excused.insert(line.stdid);
+      }
+      problem = check_rerun_completes(root, p.work, clean, excused);
+      ++tally.notes[excused.empty() ? "run again: one clean run's end"
+                                    : "run again: one clean run's end but for lines posted twice today"];
+    }
+    if (!problem.empty()) tally.problem(f, problem);
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf("%s", tally.report("import run", seconds).c_str());
+  EXPECT_EQ(tally.problems, 0) << [&] {
+    std::string all_problems;
+    for (const auto& problem : tally.first_problems) all_problems += problem + "\n";
+    return all_problems;
+  }();
+  EXPECT_GE(tally.injected * 10, tally.runs * 9) << "nearly every planned call is made and failed";
+}
+
+TEST(FileFaults, CommitThatCannotLetGoOfTheLockCountsItsLinesAsPostedAndLogsNoneAsLost) {
+  RunFixture f;
+  for (const char* id : {"10001", "10002", "10003"}) {
+    f.student_with_record(id, "100");
+    f.detail(id, 10000);
+  }
+  const std::string file = f.write();
+  fault::install();
+  // Reading lets go of its lock without a word; the commit's letting go is
+  // the first to fail.
+  fault::arm(fault::Fault{fault::Call::unlock, 1, fault::Failure::io_error, true});
+  RecordingOperator op;
+  const auto r = import::confirm_run({f.suite.paths(), false, file}, op);
+  fault::disarm();
+  EXPECT_EQ(r.outcome, import::RunOutcome::error);
+  EXPECT_EQ(r.ok, 3);
+  EXPECT_EQ(r.errors, 0);
+  EXPECT_FALSE(r.log_path) << "posted lines are not logged as lost";
+  ASSERT_EQ(op.messages.size(), 1u);
+  EXPECT_TRUE(op.messages[0].text.ends_with("(2058)")) << op.messages[0].text;
+  EXPECT_EQ(f.query("SELECT count(*) FROM KIV8_Payment WHERE paystas<>0"), "3");
+}
+
+}  // namespace
+}  // namespace kiv::testing
