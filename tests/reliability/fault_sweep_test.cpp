@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 
 #include "../run/run_fixture.h"
+#include "child_run.h"
 #include "fault_harness.h"
 #include "fault_vfs.h"
 #include "import_sweep.h"
@@ -149,6 +151,124 @@ TEST(FaultSweep, ImportRunWithAnyFileCallFailingStopsAfterWholeLinesExplainsTheR
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf("%s", tally.report("import run", seconds).c_str());
+  EXPECT_EQ(tally.problems, 0) << [&] {
+    std::string all_problems;
+    for (const auto& problem : tally.first_problems) all_problems += problem + "\n";
+    return all_problems;
+  }();
+  EXPECT_GE(tally.injected * 10, tally.runs * 9) << "nearly every planned call is made and failed";
+}
+
+// kiv2700 itself, unchanged, with the fault layer preloaded.
+struct ToolEnd {
+  ToolRun run;
+  fault::Counts counts{};
+  std::int64_t injected = 0;
+};
+
+ToolEnd run_tool_with(const std::string& scratch, const std::vector<std::string>& args, std::optional<fault::Fault> f) {
+  const std::string counts_path = scratch + "/fault_counts.txt";
+  fs::remove(counts_path);
+  std::string asan = std::getenv("ASAN_OPTIONS") != nullptr ? std::getenv("ASAN_OPTIONS") : "";
+  // The preloaded object comes before the sanitizer's runtime in the list
+  // of libraries, which the sanitizer otherwise refuses.
+  asan += std::string(asan.empty() ? "" : ":") + "verify_asan_link_order=0";
+  const std::map<std::string, std::string> env = {{"LD_PRELOAD", KIV_FAULT_PRELOAD},
+                                                  {"KIV_FAULT_COUNTS", counts_path},
+                                                  {"KIV_FAULT_NO_DISK_SYNC", "1"},
+                                                  {"ASAN_OPTIONS", asan}};
+  std::map<std::string, std::optional<std::string>> saved;
+  for (const auto& [name, value] : env) {
+    const char* old = std::getenv(name.c_str());
+    saved[name] = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
+    setenv(name.c_str(), value.c_str(), 1);
+  }
+  if (f) setenv("KIV_FAULT", fault::spec(*f).c_str(), 1);
+  ToolEnd end;
+  end.run = run_tool(scratch, args);
+  unsetenv("KIV_FAULT");
+  for (const auto& [name, value] : saved) {
+    if (value) {
+      setenv(name.c_str(), value->c_str(), 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+  }
+  std::ifstream in(counts_path);
+  std::string kind;
+  for (std::int64_t n = 0; in >> kind >> n;) {
+    if (const auto call = fault::call_named(kind)) end.counts[static_cast<std::size_t>(*call)] = n;
+    if (kind == "injected") end.injected = n;
+  }
+  return end;
+}
+
+// What the tool printed and left, against a clean run of the same work.
+std::string check_tool_end(const ToolEnd& end, const std::string& root, const CleanRun& clean) {
+  const std::string& json = end.run.out;
+  const std::string outcome = json_field(json, "outcome");
+  auto messages = json_strings(json_field(json, "messages"));
+  std::vector<std::string> clean_texts;
+  for (const auto& m : clean.ending.messages) clean_texts.push_back(m.text);
+  // The question about the log names the log's path, which is the run's own.
+  const auto question = [](const std::string& text) { return text.substr(0, text.find("是否立刻查看")); };
+  for (const auto& q : clean.ending.questions) clean_texts.push_back(question(q));
+  if (!messages.empty() && messages.back().starts_with("共 ")) messages.back() = question(messages.back());
+  if (std::string problem = check_sound(root); !problem.empty()) return problem;
+  std::optional<std::pair<std::int64_t, std::int64_t>> range;
+  if (std::string problem = check_clean_prefix(root, clean, range); !problem.empty()) return problem;
+  if (end.run.status == 0) {
+    if (outcome != "completed" || messages != clean_texts) return "exit 0, but not as the clean run: " + json;
+    if (range->second != static_cast<std::int64_t>(clean.lines.size())) return "exit 0 with lines not posted";
+    return "";
+  }
+  if (end.run.status != 2 || outcome != "error") {
+    return "exit " + std::to_string(end.run.status) + ", outcome " + outcome + end.run.err;
+  }
+  if (messages.empty()) return "exit 2 without a message";
+  const auto number = reported_number(messages.back());
+  if (!number || !environmental(*number)) {
+    return "exit 2, the last message is not the standard one of a failing machine: " + messages.back();
+  }
+  if (messages.size() - 1 > clean_texts.size() ||
+      !std::equal(messages.begin(), messages.end() - 1, clean_texts.begin())) {
+    return "exit 2 after other messages than the clean run showed";
+  }
+  const import::RunResult counted = clean.counted(range->first);
+  if (json_field(json, "ok") != std::to_string(counted.ok) ||
+      json_field(json, "failed") != std::to_string(counted.failed)) {
+    return "exit 2 with counters that are not the posted lines': " + json;
+  }
+  return "";
+}
+
+TEST(FaultSweep, ToolWithAFileCallFailingExitsTwoWithOneMessageOrCompletesAsACleanRun) {
+  Prepared& p = prepared();
+  // The tool has no stand-in lookups: its own clean run is learnt first.
+  ImportWork work = p.work;
+  work.operations = std::make_shared<import::LineOperations>();
+  const CleanRun clean = CleanRun::learn(work, p.scratch.root() + "/tool-clean");
+  const std::string root = p.scratch.root() + "/tool";
+  const std::vector<std::string> args = {"post", "--root", root, "--json", work.file};
+  work.copy_school(root);
+  const ToolEnd counting = run_tool_with(p.scratch.root(), args, std::nullopt);
+  ASSERT_EQ(counting.run.status, 0) << counting.run.out << counting.run.err;
+  const auto faults = plan(counting.counts, budget_from_environment("KIV_FAULT_SWEEP_TOOL", 100, 20));
+  std::printf("[ sweep ] calls of kiv2700 post: %s\n", describe(counting.counts).c_str());
+
+  Tally tally;
+  const auto started = std::chrono::steady_clock::now();
+  for (const fault::Fault& f : faults) {
+    work.copy_school(root);
+    const ToolEnd end = run_tool_with(p.scratch.root(), args, f);
+    ++tally.runs;
+    tally.injected += end.injected > 0 ? 1 : 0;
+    ++(end.run.status == 0 ? tally.ended_cleanly : tally.ended_in_error);
+    if (end.run.status == 2) ++tally.notes["exit 2"];
+    if (std::string problem = check_tool_end(end, root, clean); !problem.empty()) tally.problem(f, problem);
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf("%s", tally.report("kiv2700 post", seconds).c_str());
   EXPECT_EQ(tally.problems, 0) << [&] {
     std::string all_problems;
     for (const auto& problem : tally.first_problems) all_problems += problem + "\n";

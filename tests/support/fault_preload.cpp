@@ -3,11 +3,12 @@
 //   KIV_FAULT=KIND:N[:full|short][:after]   fail the Nth call of KIND (as
 //       named by fault::name), as a full disk or a short read, and with
 //       ":after" every later call of that kind too
-//   KIV_FAULT_COUNTS=PATH   at exit, write "KIND COUNT" lines of the calls made
+//   KIV_FAULT_COUNTS=PATH   at exit, write "KIND COUNT" lines of the calls
+//       made and "injected COUNT"
+//   KIV_FAULT_NO_DISK_SYNC=1   syncs are counted and failed but skip the disk
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "fault_vfs.h"
@@ -16,31 +17,19 @@ namespace {
 
 using namespace kiv::testing;
 
-std::optional<fault::Fault> fault_from(const std::string& spec) {
-  std::istringstream in(spec);
-  std::string part;
-  if (!std::getline(in, part, ':')) return std::nullopt;
-  const auto call = fault::call_named(part);
-  if (!call || !std::getline(in, part, ':')) return std::nullopt;
-  fault::Fault f{*call, std::strtoll(part.c_str(), nullptr, 10)};
-  while (std::getline(in, part, ':')) {
-    if (part == "full") f.how = fault::Failure::disk_full;
-    if (part == "short") f.how = fault::Failure::short_read;
-    if (part == "after") f.persistent = true;
-  }
-  return f;
-}
-
 __attribute__((constructor)) void arm_from_environment() {
   const char* spec = std::getenv("KIV_FAULT");
   const char* counts = std::getenv("KIV_FAULT_COUNTS");
   if (spec == nullptr && counts == nullptr) return;
-  const auto wanted = spec != nullptr ? fault_from(spec) : std::nullopt;
+  const auto wanted = spec != nullptr ? fault::from_spec(spec) : std::nullopt;
   if (spec != nullptr && !wanted) {
     std::fprintf(stderr, "KIV_FAULT: cannot read '%s'\n", spec);
     std::_Exit(125);
   }
   fault::install();
+  if (const char* quick = std::getenv("KIV_FAULT_NO_DISK_SYNC"); quick != nullptr && *quick == '1') {
+    fault::sync_to_disk(false);
+  }
   fault::arm(wanted);
 }
 

@@ -3,8 +3,10 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <sstream>
 
 namespace kiv::testing::fault {
 
@@ -308,6 +310,36 @@ std::string describe(const Fault& fault) {
   const char* how = fault.how == Failure::disk_full ? " disk full" : fault.how == Failure::short_read ? " short" : "";
   return std::string(name(fault.call)) + " #" + std::to_string(fault.nth) + how +
          (fault.persistent ? " and after" : "") + " (" + std::to_string(result_code(fault)) + ")";
+}
+
+std::string spec(const Fault& fault) {
+  return std::string(name(fault.call)) + ":" + std::to_string(fault.nth) +
+         (fault.how == Failure::disk_full    ? ":full"
+          : fault.how == Failure::short_read ? ":short"
+                                             : "") +
+         (fault.persistent ? ":after" : "");
+}
+
+std::optional<Fault> from_spec(const std::string& text) {
+  std::istringstream in(text);
+  std::string part;
+  if (!std::getline(in, part, ':')) return std::nullopt;
+  const auto call = call_named(part);
+  if (!call || !std::getline(in, part, ':')) return std::nullopt;
+  Fault f{*call, std::strtoll(part.c_str(), nullptr, 10)};
+  if (f.nth < 1) return std::nullopt;
+  while (std::getline(in, part, ':')) {
+    if (part == "full") {
+      f.how = Failure::disk_full;
+    } else if (part == "short") {
+      f.how = Failure::short_read;
+    } else if (part == "after") {
+      f.persistent = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return f;
 }
 
 void install() {

@@ -44,6 +44,10 @@ struct Fault {
 };
 
 std::string describe(const Fault& fault);
+// The fault as the preloaded fault layer reads it from KIV_FAULT:
+// KIND:N[:full|short][:after], and back.
+std::string spec(const Fault& fault);
+std::optional<Fault> from_spec(const std::string& text);
 // The result code the failing call returns.
 int result_code(const Fault& fault);
 

@@ -157,6 +157,8 @@ std::string log_kind(const std::string& message) {
   return message;
 }
 
+}  // namespace
+
 bool environmental(long long number) {
   if (number == kErrGeneralFailure) return true;  // the database cannot be opened
   switch (number & 0xff) {
@@ -172,8 +174,6 @@ bool environmental(long long number) {
       return false;
   }
 }
-
-}  // namespace
 
 ImportWork ImportWork::demo(const std::string& scratch, int students) {
   ImportWork work;
@@ -270,6 +270,7 @@ Ending post(const std::string& root, const std::string& file, import::LineOperat
   Ending ending;
   ending.result = import::confirm_run({SuitePaths{root}, false, file}, op, &ops);
   ending.messages = op.messages;
+  ending.questions = op.questions;
   for (const auto& [done, total] : op.progress) ending.reached = std::max(ending.reached, done);
   ending.log = read_log(ending.result.log_path);
   return ending;
@@ -313,16 +314,18 @@ CleanRun CleanRun::learn(const ImportWork& work, const std::string& root) {
   return clean;
 }
 
-import::RunResult CleanRun::counted(std::int64_t k) const {import::RunResult r;
-for (std::int64_t j = 0; j < k && j < static_cast<std::int64_t>(lines.size()); ++j) {
-  const LineFacts& f = lines[static_cast<std::size_t>(j)];
-  if (f.end == LineFacts::End::with_amount) r.posted_cents += f.cents;
-  if (f.end == LineFacts::End::with_amount || f.end == LineFacts::End::without_amount) ++r.ok;
-  if (f.end == LineFacts::End::failed_transfer) ++r.failed;
-  if (f.end == LineFacts::End::logged) ++r.errors;
+kiv::import::RunResult CleanRun::counted(std::int64_t k) const {
+  import::RunResult r;
+  const std::int64_t end = std::min(k, static_cast<std::int64_t>(lines.size()));
+  for (std::int64_t j = 0; j < end; ++j) {
+    const LineFacts& f = lines[static_cast<std::size_t>(j)];
+    if (f.end == LineFacts::End::with_amount) r.posted_cents += f.cents;
+    if (f.end == LineFacts::End::with_amount || f.end == LineFacts::End::without_amount) ++r.ok;
+    if (f.end == LineFacts::End::failed_transfer) ++r.failed;
+    if (f.end == LineFacts::End::logged) ++r.errors;
+  }
+  return r;
 }
-return r;
-}  // namespace kiv::testing::sweep
 
 std::optional<long long> reported_number(const std::string& message) {
   const auto open = message.rfind('(');

@@ -37,6 +37,7 @@ struct LineFacts {
 struct Ending {
   import::RunResult result;
   std::vector<RecordingOperator::Message> messages;
+  std::vector<std::string> questions;
   std::int64_t reached = 0;  // detail lines started
   std::vector<LogEntry> log;
 };
@@ -108,6 +109,9 @@ std::string check_rerun_completes(const std::string& root, const ImportWork& wor
 // A dump less the rows that hold one of these student numbers.
 std::string without_rows_of(const std::string& state, const std::set<std::string>& stdids);
 
+// Whether an error number is that of a failing machine (I/O, full disk,
+// damaged file, busy, or a database that cannot be opened).
+bool environmental(long long number);
 // The reported error number at the end of a standard message, if any.
 std::optional<long long> reported_number(const std::string& message);
 
