@@ -13,6 +13,7 @@
 #include "fault_harness.h"
 #include "fault_vfs.h"
 #include "import_sweep.h"
+#include "store/compaction.h"
 #include "temp_suite.h"
 #include "tool_run.h"
 
@@ -269,6 +270,69 @@ TEST(FaultSweep, ToolWithAFileCallFailingExitsTwoWithOneMessageOrCompletesAsACle
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf("%s", tally.report("kiv2700 post", seconds).c_str());
+  EXPECT_EQ(tally.problems, 0) << [&] {
+    std::string all_problems;
+    for (const auto& problem : tally.first_problems) all_problems += problem + "\n";
+    return all_problems;
+  }();
+  EXPECT_GE(tally.injected * 10, tally.runs * 9) << "nearly every planned call is made and failed";
+}
+
+TEST(FaultSweep, CompactionWithAnyFileCallFailingKeepsEveryRowAndSaysSoOnce) {
+  const NoWaitingOnTheDisk quick;
+  Prepared& p = prepared();
+  // The school after a whole run, with an interrupted earlier compaction's
+  // leftovers beside it, so that both of its steps are swept.
+  const std::string school = p.scratch.root() + "/compact-school", root = p.scratch.root() + "/compact";
+  const SuitePaths paths{root};
+  fs::copy(p.scratch.root() + "/clean", school, fs::copy_options::recursive);
+  for (const char* name : {store::kCompactedCopyName, store::kBackupCopyName}) {
+    std::ofstream(school + "/mdb/" + name) << "left behind";
+  }
+  const std::string rows = dump_file(SuitePaths{school}.db_path(), false);
+  const auto compact = [&](std::optional<fault::Fault> f, RecordingOperator& op) {
+    fs::remove_all(root);
+    fs::copy(school, root, fs::copy_options::recursive);
+    fault::arm(f);
+    auto error = store::compress_mdb(paths, op);
+    fault::disarm();
+    return error;
+  };
+  RecordingOperator counting_op;
+  ASSERT_FALSE(compact(std::nullopt, counting_op));
+  const fault::Counts counts = fault::counts();
+  const auto faults = plan(counts, budget_from_environment("KIV_FAULT_SWEEP_COMPACT", 100, 25));
+  std::printf("[ sweep ] calls of one compaction: %s\n", describe(counts).c_str());
+
+  Tally tally;
+  const auto started = std::chrono::steady_clock::now();
+  for (const fault::Fault& f : faults) {
+    RecordingOperator op;
+    const auto error = compact(f, op);
+    ++tally.runs;
+    tally.injected += fault::injected() > 0 ? 1 : 0;
+    ++(error ? tally.ended_in_error : tally.ended_cleanly);
+    std::string problem = check_sound(root);
+    if (problem.empty() && dump_file(paths.db_path(), false) != rows) problem = "rows changed";
+    if (problem.empty() && op.messages.size() != (error ? 1u : 0u)) {
+      problem = std::to_string(op.messages.size()) + " messages";
+    }
+    if (problem.empty() && error) {
+      const auto number = reported_number(op.messages[0].text);
+      if (!number || !environmental(*number)) problem = "not the message of a failing machine: " + op.messages[0].text;
+      ++tally.notes[std::string(fault::name(f.call)) + " failing, reported (" +
+                    (number ? std::to_string(*number) : "none") + ")"];
+    }
+    if (problem.empty()) {
+      RecordingOperator again;
+      if (store::compress_mdb(paths, again) || check_sound(root) != "" || dump_file(paths.db_path(), false) != rows) {
+        problem = "compacting again did not end with every row whole";
+      }
+    }
+    if (!problem.empty()) tally.problem(f, problem);
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf("%s", tally.report("compaction", seconds).c_str());
   EXPECT_EQ(tally.problems, 0) << [&] {
     std::string all_problems;
     for (const auto& problem : tally.first_problems) all_problems += problem + "\n";

@@ -133,7 +133,7 @@ void append_value(std::string& out, sqlite3_stmt* st, int column) {
 
 }  // namespace
 
-std::string dump(sqlite3* db) {
+std::string dump(sqlite3* db, bool with_rowids) {
   std::string out;
   std::vector<std::string> tables;
   std::string failure =
@@ -151,7 +151,8 @@ std::string dump(sqlite3* db) {
   for (const std::string& table : tables) {
     if (!failure.empty()) break;
     out += "== " + table + "\n";
-    failure = each_row(db, "SELECT rowid, * FROM \"" + table + "\" ORDER BY rowid", [&](auto* st) {
+    const std::string columns = with_rowids ? "rowid, *" : "*";
+    failure = each_row(db, "SELECT " + columns + " FROM \"" + table + "\" ORDER BY rowid", [&](auto* st) {
       for (int c = 0; c < sqlite3_column_count(st); ++c) {
         if (c > 0) out += '|';
         append_value(out, st, c);
@@ -163,9 +164,9 @@ std::string dump(sqlite3* db) {
   return out;
 }
 
-std::string dump_file(const std::string& path) {
+std::string dump_file(const std::string& path, bool with_rowids) {
   DiskDb db(path);
-  return dump(db.handle());
+  return dump(db.handle(), with_rowids);
 }
 
 std::string integrity(const std::string& path) {

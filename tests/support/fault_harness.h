@@ -43,8 +43,10 @@ class DiskDb {
 // Every table of the database, the schema included, each row in rowid order
 // with its rowid and typed values, as text: two databases hold the same
 // data exactly when their dumps are equal.
-std::string dump(sqlite3* db);
-std::string dump_file(const std::string& path);
+// Without rowids, the order of the rows still counts but not their numbers
+// (a compaction may renumber rows of tables without an INTEGER PRIMARY KEY).
+std::string dump(sqlite3* db, bool with_rowids = true);
+std::string dump_file(const std::string& path, bool with_rowids = true);
 // "ok", or what PRAGMA integrity_check found.
 std::string integrity(const std::string& path);
 // The first lines that differ between two dumps, for a failure message.
