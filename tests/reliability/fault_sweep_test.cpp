@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -137,7 +138,12 @@ TEST(FaultSweep, ImportRunWithAnyFileCallFailingStopsAfterWholeLinesExplainsTheR
     if (problem.empty()) problem = check_clean_prefix(root, clean, range);
     if (problem.empty()) problem = check_ending(e, clean, root);
     const std::int64_t k = range ? std::min(range->second, e.reached) : 0;
-    if (problem.empty() && !completed) problem = check_explained(e, clean, k);
+    if (problem.empty() && !completed) {
+      problem = check_explained(e, clean, k);
+      const std::string& current = clean.lines[static_cast<std::size_t>(std::max<std::int64_t>(e.reached, 1) - 1)].raw;
+      const bool logged = std::ranges::any_of(e.log, [&](const LogEntry& entry) { return entry.first == current; });
+      if (e.reached > k && !logged) ++tally.notes["the line being posted explained by the message alone"];
+    }
     if (problem.empty()) {
       std::set<std::string> excused;
       for (std::int64_t j = 0; j < k; ++j) {
