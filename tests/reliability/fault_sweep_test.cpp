@@ -75,13 +75,22 @@ TEST(FaultSweep, PostingALineAgainAfterItWasPostedLeavesItsRecordsAsOnceExceptAR
     write_collection(single, {line.raw});
     EXPECT_EQ(post(root, single, *p.work.operations).result.outcome, import::RunOutcome::completed);
     const std::string twice = dump_file(SuitePaths{root}.db_path());
-    EXPECT_EQ(once == twice, !posted_twice_today(line)) << dump_difference(once, twice, 4);
+    EXPECT_EQ(once == twice, !posted_twice_today(line));
     if (once != twice) {
       ++changed;
       std::printf("[ again ] posted twice: %s\n%s", road.c_str(), dump_difference(once, twice, 4).c_str());
     }
   }
   std::printf("[ again ] %zu kinds of line, %d written again by a second run\n", first.size(), changed);
+}
+
+void expect_no_problems(const Tally& tally, const std::string& title, std::chrono::steady_clock::time_point started) {
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf("%s", tally.report(title, seconds).c_str());
+  std::string first_problems;
+  for (const auto& problem : tally.first_problems) first_problems += problem + "\n";
+  EXPECT_EQ(tally.problems, 0) << first_problems;
+  EXPECT_GE(tally.injected * 10, tally.runs * 9) << "nearly every planned call is made and failed";
 }
 
 // Syncs skip the disk while a sweep runs, and reach it again after.
@@ -156,14 +165,7 @@ TEST(FaultSweep, ImportRunWithAnyFileCallFailingStopsAfterWholeLinesExplainsTheR
     }
     if (!problem.empty()) tally.problem(f, problem);
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::printf("%s", tally.report("import run", seconds).c_str());
-  EXPECT_EQ(tally.problems, 0) << [&] {
-    std::string all_problems;
-    for (const auto& problem : tally.first_problems) all_problems += problem + "\n";
-    return all_problems;
-  }();
-  EXPECT_GE(tally.injected * 10, tally.runs * 9) << "nearly every planned call is made and failed";
+  expect_no_problems(tally, "import run", started);
 }
 
 // kiv2700 itself, unchanged, with the fault layer preloaded.
@@ -274,14 +276,7 @@ TEST(FaultSweep, ToolWithAFileCallFailingExitsTwoWithOneMessageOrCompletesAsACle
     if (end.run.status == 2) ++tally.notes["exit 2"];
     if (std::string problem = check_tool_end(end, root, clean); !problem.empty()) tally.problem(f, problem);
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::printf("%s", tally.report("kiv2700 post", seconds).c_str());
-  EXPECT_EQ(tally.problems, 0) << [&] {
-    std::string all_problems;
-    for (const auto& problem : tally.first_problems) all_problems += problem + "\n";
-    return all_problems;
-  }();
-  EXPECT_GE(tally.injected * 10, tally.runs * 9) << "nearly every planned call is made and failed";
+  expect_no_problems(tally, "kiv2700 post", started);
 }
 
 TEST(FaultSweep, CompactionWithAnyFileCallFailingKeepsEveryRowAndSaysSoOnce) {
@@ -337,14 +332,7 @@ TEST(FaultSweep, CompactionWithAnyFileCallFailingKeepsEveryRowAndSaysSoOnce) {
     }
     if (!problem.empty()) tally.problem(f, problem);
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::printf("%s", tally.report("compaction", seconds).c_str());
-  EXPECT_EQ(tally.problems, 0) << [&] {
-    std::string all_problems;
-    for (const auto& problem : tally.first_problems) all_problems += problem + "\n";
-    return all_problems;
-  }();
-  EXPECT_GE(tally.injected * 10, tally.runs * 9) << "nearly every planned call is made and failed";
+  expect_no_problems(tally, "compaction", started);
 }
 
 TEST(FileFaults, CommitThatCannotLetGoOfTheLockCountsItsLinesAsPostedAndLogsNoneAsLost) {
