@@ -40,6 +40,13 @@ std::string key_for(const std::string& path) {
       it->second += hex;
     }
     it->second += "'";
+    // Should this SQLCipher derive its keys otherwise, the password it is.
+    sqlite3* db = nullptr;
+    const bool reads = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+                       sqlite3_key(db, it->second.data(), static_cast<int>(it->second.size())) == SQLITE_OK &&
+                       sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    if (!reads) it->second = store::kSuitePassword;
   }
   return it->second;
 }
