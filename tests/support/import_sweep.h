@@ -57,10 +57,11 @@ struct ImportWork {
   // that data can reach.
   static ImportWork demo(const std::string& scratch, int students);
   // Sends a few lines, chosen by how a clean run posted them, down the roads
-  // data cannot reach: a record that the payment lookup sees and the
-  // amount-due lookup misses (written onto, or created by the insert), one
-  // the paid-record lookup finds (written onto as paid again), a student
-  // lookup that fails, and a write the database refuses (a trigger).
+  // data cannot reach, through stand-in lookups: a record that the payment
+  // lookup sees and the amount-due lookup misses (written onto, or created
+  // by the insert), one the paid-record lookup finds (written onto as paid
+  // again), a student lookup that fails. A trigger added to the school makes
+  // the database refuse the write-off of a few more.
   void add_detours(const CleanRun& plain);
   // The school's folder copied to `root`.
   void copy_school(const std::string& root) const;
