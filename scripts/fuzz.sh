@@ -20,7 +20,9 @@ cmake --build "$BUILD_DIR" -j2
 mkdir -p "$BUILD_DIR/corpus" "$BUILD_DIR/artifacts"
 "$BUILD_DIR/make_seeds" "$BUILD_DIR/corpus"
 
-echo "== fuzzing the collection reader and validation pass for ${FUZZ_SECONDS} s =="
+limit="${FUZZ_SECONDS} s"
+[ "$FUZZ_RUNS" != -1 ] && limit="$FUZZ_RUNS inputs (at most $limit)"
+echo "== fuzzing the collection reader and validation pass for $limit =="
 "$BUILD_DIR/collection_fuzz" \
   -max_total_time="$FUZZ_SECONDS" \
   -runs="$FUZZ_RUNS" \

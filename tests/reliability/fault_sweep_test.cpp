@@ -119,7 +119,7 @@ TEST(FaultSweep, ImportRunWithAnyFileCallFailingStopsAfterWholeLinesExplainsTheR
   const Ending counting = post(root, p.work);
   const fault::Counts counts = fault::disarm();
   ASSERT_EQ(counting.result.outcome, import::RunOutcome::completed);
-  const auto faults = plan(counts, budget_from_environment("KIV_FAULT_SWEEP", 500, 100));
+  const auto faults = plan(counts, budget_from_environment("KIV_FAULT_SWEEP", 500, 60));
   std::printf("[ sweep ] calls of one clean run of %lld lines: %s\n", static_cast<long long>(all),
               describe(counts).c_str());
 
