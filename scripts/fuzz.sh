@@ -6,10 +6,12 @@
 # build-fuzz/artifacts/.
 #   scripts/fuzz.sh                 60 seconds
 #   FUZZ_SECONDS=600 scripts/fuzz.sh
+#   FUZZ_RUNS=10000000 scripts/fuzz.sh   stops after that many inputs (or the time)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${FUZZ_BUILD_DIR:-build-fuzz}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
+FUZZ_RUNS=${FUZZ_RUNS:--1}
 
 CXX=${FUZZ_CXX:-clang++} cmake -S fuzz -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD_DIR" -j2
@@ -18,9 +20,12 @@ cmake --build "$BUILD_DIR" -j2
 mkdir -p "$BUILD_DIR/corpus" "$BUILD_DIR/artifacts"
 "$BUILD_DIR/make_seeds" "$BUILD_DIR/corpus"
 
-echo "== fuzzing the collection reader and validation pass for ${FUZZ_SECONDS} s =="
+limit="${FUZZ_SECONDS} s"
+[ "$FUZZ_RUNS" != -1 ] && limit="$FUZZ_RUNS inputs (at most $limit)"
+echo "== fuzzing the collection reader and validation pass for $limit =="
 "$BUILD_DIR/collection_fuzz" \
   -max_total_time="$FUZZ_SECONDS" \
+  -runs="$FUZZ_RUNS" \
   -max_len=8192 \
   -timeout=10 \
   -rss_limit_mb=2048 \

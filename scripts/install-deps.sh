@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ ninja-build pkg-config
-  qt6-base-dev libsqlcipher-dev sqlcipher
+  qt6-base-dev libsqlcipher-dev sqlcipher libssl-dev
   libpq-dev postgresql
   libgtest-dev libgmock-dev
   fonts-noto-cjk

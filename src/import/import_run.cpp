@@ -154,20 +154,25 @@ class PostingPass {
 
   std::optional<Error> commit() {
     if (!transaction_) return std::nullopt;
+    std::optional<Error> failure;
     try {
       transaction_->commit();
     } catch (const store::DbError& e) {
-      transaction_.reset();  // rolls back: those lines were not posted
-      lost_ = std::move(pending_.written);
-      pending_ = {};
-      return e.error();
+      failure = e.error();
     }
-    transaction_.reset();
-    result_.ok += pending_.ok;
-    result_.failed += pending_.failed;
-    result_.posted_cents += pending_.cents;
+    const bool committed = transaction_->committed();
+    transaction_.reset();  // rolls back what is not committed: those lines were not posted
+    if (committed) {
+      // A commit that failed only after it was whole on disk posted its
+      // lines: they are counted, never logged as lost.
+      result_.ok += pending_.ok;
+      result_.failed += pending_.failed;
+      result_.posted_cents += pending_.cents;
+    } else {
+      lost_ = std::move(pending_.written);
+    }
     pending_ = {};
-    return std::nullopt;
+    return failure;
   }
 
   // Ends the run on an error: what was posted before is kept, the message

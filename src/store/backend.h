@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/error.h"
 #include "store/sql.h"
 
 // What each store implements beneath Connection and Statement. Nothing above
@@ -77,6 +78,8 @@ class Backend {
   virtual void begin_write() = 0;
   virtual void commit() = 0;
   virtual void rollback() = 0;
+  // Whether a commit that failed with `error` is on disk all the same.
+  virtual bool committed_despite(const Error& /*error*/) const { return false; }
 
   // How long a statement waits for another program's lock before it fails
   // as busy; the pump is called about every 50 ms meanwhile.

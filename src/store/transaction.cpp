@@ -21,8 +21,17 @@ Transaction::~Transaction() {
 }
 
 void Transaction::commit() {
-  connection_.backend().commit();
+  try {
+    connection_.backend().commit();
+  } catch (const DbError& e) {
+    if (connection_.backend().committed_despite(e.error())) {
+      active_ = false;
+      committed_ = true;
+    }
+    throw;
+  }
   active_ = false;
+  committed_ = true;
 }
 
 void Transaction::rollback() {

@@ -19,10 +19,14 @@ class Transaction {
   void commit();
   void rollback();
   bool active() const { return active_; }
+  // Whether the transaction is on disk: commit() returned, or threw only
+  // after the commit was whole.
+  bool committed() const { return committed_; }
 
  private:
   Connection& connection_;
   bool active_ = false;
+  bool committed_ = false;
 };
 
 // A savepoint inside an open transaction: one detail line. Rolled back (and

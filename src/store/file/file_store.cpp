@@ -160,6 +160,9 @@ class FileBackend : public Backend {
   // Immediate: another writer is waited for here, by the busy handler.
   void begin_write() override { execute("BEGIN IMMEDIATE"); }
   void commit() override { execute("COMMIT"); }
+  // The file lock is let go only once the commit is whole on disk: when that
+  // last step fails, the transaction is committed all the same.
+  bool committed_despite(const Error& error) const override { return error.number == SQLITE_IOERR_UNLOCK; }
   void rollback() override { execute("ROLLBACK"); }
   void set_busy_timeout_ms(int ms) override { busy_.timeout_ms = ms; }
 
