@@ -15,7 +15,7 @@ namespace kiv::store {
 
 // How a column's value arrived, so that the readers can convert it the same
 // way on both stores.
-enum class ValueKind { null, integer, real, decimal, text };
+enum class ValueKind { null, integer, real, decimal, text, blob };
 
 // One prepared statement of a store, reused for every execution: bind, step
 // through the rows (or run it), reset.
@@ -27,11 +27,21 @@ class Cursor {
   virtual void bind_text(int index, std::string_view text) = 0;
   virtual void bind_int(int index, std::int64_t value) = 0;
   virtual void bind_null(int index) = 0;
+  // A floating-point value as it was read. A store without a binary form of
+  // its own takes the shortest text that reads back as the same double.
+  virtual void bind_real(int index, double value);
+  // Bytes that are not text. Only the file store keeps such values.
+  virtual void bind_blob(int index, std::string_view bytes);
 
   // The next row: true when there is one. Executes on the first call.
   virtual bool step() = 0;
   // Rows changed by the statement just run to its end.
   virtual std::int64_t changes() const = 0;
+  // The rowid of the row the insert just run to its end created: the file
+  // store asks SQLite for it; the server must have the insert return it
+  // (render "insert ... RETURNING rowid" and keep the value when stepping),
+  // since the journal records every created row by it.
+  virtual std::int64_t inserted_rowid() const = 0;
   // Ready to run again, every parameter unbound.
   virtual void reset() = 0;
 
@@ -68,6 +78,14 @@ class Backend {
   // How long a statement waits for another program's lock before it fails
   // as busy; the pump is called about every 50 ms meanwhile.
   virtual void set_busy_timeout_ms(int ms) = 0;
+
+  // While on, what a transaction changes stays in memory until it commits
+  // (or is rolled back, leaving the database's files untouched). The file
+  // store would otherwise write changed pages into the file early when its
+  // cache fills, and SQLCipher encrypts every page written with a fresh IV,
+  // so even a rolled-back transaction would change the file's bytes. The
+  // server writes nothing visible before a commit and needs nothing here.
+  virtual void hold_changes_in_memory(bool on) { (void)on; }
 
   // Prepared statements of the program's Sql, kept by Sql::id.
   std::vector<std::unique_ptr<Cursor>> cache;

@@ -79,6 +79,10 @@ class FileCursor : public Cursor {
   }
   void bind_int(int index, std::int64_t value) override { check_bind(sqlite3_bind_int64(stmt_, index, value), index); }
   void bind_null(int index) override { check_bind(sqlite3_bind_null(stmt_, index), index); }
+  void bind_real(int index, double value) override { check_bind(sqlite3_bind_double(stmt_, index, value), index); }
+  void bind_blob(int index, std::string_view bytes) override {
+    check_bind(sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT), index);
+  }
 
   bool step() override {
     const int rc = sqlite3_step(stmt_);
@@ -91,6 +95,7 @@ class FileCursor : public Cursor {
     throw DbError(sqlite_error(extended != SQLITE_OK ? extended : rc, message));
   }
   std::int64_t changes() const override { return sqlite3_changes(db_); }
+  std::int64_t inserted_rowid() const override { return sqlite3_last_insert_rowid(db_); }
   void reset() override {
     sqlite3_reset(stmt_);
     sqlite3_clear_bindings(stmt_);
@@ -109,6 +114,8 @@ class FileCursor : public Cursor {
         return ValueKind::integer;
       case SQLITE_FLOAT:
         return ValueKind::real;
+      case SQLITE_BLOB:
+        return ValueKind::blob;
       default:
         return ValueKind::text;
     }
@@ -162,6 +169,7 @@ class FileBackend : public Backend {
   void commit() override { execute("COMMIT"); }
   void rollback() override { execute("ROLLBACK"); }
   void set_busy_timeout_ms(int ms) override { busy_.timeout_ms = ms; }
+  void hold_changes_in_memory(bool on) override { execute(on ? "PRAGMA cache_spill=OFF" : "PRAGMA cache_spill=ON"); }
 
   sqlite3* handle() const { return db_; }
 
