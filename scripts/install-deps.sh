@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ ninja-build pkg-config
-  qt6-base-dev libsqlcipher-dev sqlcipher
+  qt6-base-dev libsqlcipher-dev sqlcipher libssl-dev
   libgtest-dev libgmock-dev
   fonts-noto-cjk
   clang libclang-rt-14-dev
