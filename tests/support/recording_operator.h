@@ -29,6 +29,10 @@ class RecordingOperator : public Operator {
     questions.push_back(text);
     return answer_yes;
   }
+  bool confirm_post_again(const std::string& text) override {
+    again_questions.push_back(text);
+    return post_again;
+  }
   std::optional<std::string> choose_file(const std::string& title, const std::string& initial_dir) override {
     dialog_titles.push_back(title);
     dialog_initial_dirs.push_back(initial_dir);
@@ -47,6 +51,7 @@ class RecordingOperator : public Operator {
 
   std::vector<Message> messages;
   std::vector<std::string> questions;
+  std::vector<std::string> again_questions;
   std::vector<std::string> dialog_titles;
   std::vector<std::string> dialog_initial_dirs;
   std::vector<std::pair<std::int64_t, std::int64_t>> progress;
@@ -55,6 +60,8 @@ class RecordingOperator : public Operator {
   int pumps = 0;
 
   bool answer_yes = false;
+  // Tests that post one file repeatedly mean to: Yes unless told otherwise.
+  bool post_again = true;
   std::optional<std::string> next_file;
   std::string start_failure;
   std::string open_failure;
