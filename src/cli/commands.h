@@ -20,5 +20,7 @@ int run_check(const Args& args);
 int run_post(const Args& args);
 int run_demo(const Args& args);
 int run_compact(const Args& args);
+int run_runs(const Args& args);
+int run_undo(const Args& args);
 
 }  // namespace kiv::cli

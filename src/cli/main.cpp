@@ -13,8 +13,11 @@ int usage() {
       "usage: kiv2700 init [--root DIR]\n"
       "       kiv2700 demo [--root DIR]\n"
       "       kiv2700 check [--json] FILE\n"
-      "       kiv2700 post [--root DIR] [--json] FILE\n"
-      "       kiv2700 compact [--root DIR]\n",
+      "       kiv2700 post [--root DIR] [--json] [--again] [--dry-run] [--lines] FILE\n"
+      "       kiv2700 compact [--root DIR]\n"
+      "       kiv2700 runs [--root DIR] [--json]\n"
+      "       kiv2700 runs show RUN [--root DIR] [--json] [--lines]\n"
+      "       kiv2700 undo RUN [--root DIR] [--json]\n",
       stderr);
   return 2;
 }

@@ -7,10 +7,14 @@
 
 namespace kiv::cli {
 
-Options parse_options(const std::vector<std::string>& args) {
+Options parse_options(const std::vector<std::string>& args, std::initializer_list<std::string_view> own) {
   Options options;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--json") {
+    bool known = false;
+    for (const std::string_view name : own) known = known || args[i] == name;
+    if (known) {
+      options.switches.emplace(args[i]);
+    } else if (args[i] == "--json") {
       options.json = true;
     } else if (args[i] == "--root") {
       if (i + 1 >= args.size()) {
