@@ -35,7 +35,7 @@ TEST(Cli, DemoPostReachesEveryLogTextAndASecondPostWritesNothingOff) {
     EXPECT_NE(log.find(std::string(text) + "\r\n"), std::string::npos) << text;
   }
 
-  run = run_tool(scratch.root(), {"post", "--root", root, file});
+  run = run_tool(scratch.root(), {"post", "--root", root, "--again", file});
   EXPECT_EQ(run.status, 0);
   for (const char* line : {"銷帳總筆數     300\n", "轉帳成功筆數   0\n", "轉帳不成功筆數 0\n"}) {
     EXPECT_NE(run.out.find(line), std::string::npos) << line;

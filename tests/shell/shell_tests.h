@@ -15,4 +15,5 @@ class ShellTest : public QObject {
   void confirm_runs_the_import_from_the_chosen_source();
   void exit_hands_back_to_the_menu_with_the_context();
   void missing_menu_keeps_the_window_but_closing_still_ends();
+  void same_file_question_box_and_answers_in_the_window();
 };
