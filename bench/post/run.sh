@@ -2,7 +2,7 @@
 # Times `kiv2700 post` on a generated school of N students and a matching
 # collection file of N lines (every kind of line represented), and reports
 # lines per second and peak resident memory; then the same run without the
-# journal (bench_post_bare) on a copy of the same school, and the share of
+# journal (bench_post_run --bare) on a copy of the same school, and the share of
 # the run the journal costs: (with - without) / with, by CPU time and by
 # elapsed time. Each figure is the best of RUNS runs (default 1), each on a
 # fresh copy of the school.
@@ -10,13 +10,14 @@
 #   CALLGRIND=N bench/post/run.sh ...
 #       also counts the instructions of both runs on N students with
 #       valgrind's callgrind: a measure that other work on a shared machine
-#       cannot disturb.
+#       cannot disturb. Batches are then closed by their line count alone, as
+#       in a real run, however slowly the counted run goes.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 BUILD_DIR=${BUILD_DIR:-build-release}
 BUILD_DIR=$BUILD_DIR BUILD_TYPE=Release scripts/build.sh -DKIV_BUILD_GUI=OFF -DBUILD_TESTING=OFF >/dev/null
 tool="$BUILD_DIR/src/cli/kiv2700"
-bare="$BUILD_DIR/bench/bench_post_bare"
+runner="$BUILD_DIR/bench/bench_post_run"
 RUNS=${RUNS:-1}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -30,7 +31,7 @@ timed_post() {
     /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$tool" post --root "$copy" --json "$copy/medi/post1003.dat" \
       >"$work/out.json" 2>/dev/null
   else
-    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$bare" "$copy" "$copy/medi/post1003.dat" >"$work/out.json"
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$runner" --bare "$copy" "$copy/medi/post1003.dat" >"$work/out.json"
   fi
   awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$work/time"
 }
@@ -70,12 +71,12 @@ if [ -n "${CALLGRIND:-}" ]; then
   count() {
     rm -rf "$work/copy"
     cp -r "$school" "$work/copy"
-    valgrind --tool=callgrind --callgrind-out-file="$work/cg.out" "$@" "$work/copy" "$work/copy/medi/post1003.dat" \
-      >/dev/null 2>&1
+    valgrind --tool=callgrind --callgrind-out-file="$work/cg.out" "$runner" --commit-ms 100000000 "$@" \
+      "$work/copy" "$work/copy/medi/post1003.dat" >/dev/null 2>&1
     sed -n 's/^summary: *//p; s/^totals: *//p' "$work/cg.out" | head -1
   }
-  with=$(count "$tool" post --root)
-  without=$(count "$bare")
+  with=$(count)
+  without=$(count --bare)
   awk -v n="$CALLGRIND" -v w="$with" -v b="$without" 'BEGIN {
     printf "callgrind, %d students: %.0f instructions with the journal, %.0f without; the journal %.1f%%\n",
       n, w, b, 100 * (w - b) / w }'

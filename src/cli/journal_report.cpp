@@ -76,7 +76,10 @@ std::string money_text(Cents cents) {
   const Cents magnitude = negative ? -cents : cents;
   char hundredths[4];
   std::snprintf(hundredths, sizeof hundredths, "%02lld", static_cast<long long>(magnitude % 100));
-  return (negative ? "-" : "") + group_digits(magnitude / 100) + "." + hundredths;
+  std::string out = negative ? "-" : "";
+  out += group_digits(magnitude / 100);
+  out += '.';
+  return out + hundredths;
 }
 
 std::string line_text(const journal::LineRecord& line) {

@@ -51,7 +51,10 @@ void print_json(const import::RunResult& r, const StreamOperator& op, bool dry_r
   if (dry_run) out += ",\"dry_run\":true";
   if (lines != nullptr) {
     out += ",\"line_outcomes\":[";
-    for (std::size_t i = 0; i < lines->size(); ++i) out += (i > 0 ? "," : "") + (*lines)[i];
+    for (std::size_t i = 0; i < lines->size(); ++i) {
+      if (i > 0) out += ',';
+      out += (*lines)[i];
+    }
     out += "]";
   }
   out += "}\n";

@@ -25,7 +25,10 @@ void list(store::Connection& db, bool json) {
   const auto runs = journal::list_runs(db);
   if (json) {
     std::string out = "[";
-    for (std::size_t i = 0; i < runs.size(); ++i) out += (i > 0 ? "," : "") + run_json(runs[i]);
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+      if (i > 0) out += ',';
+      out += run_json(runs[i]);
+    }
     std::printf("%s]\n", out.c_str());
     return;
   }
@@ -50,7 +53,8 @@ int show(store::Connection& db, std::int64_t number, const Options& options) {
       out += ",\"line_outcomes\":[";
       bool first = true;
       journal::for_each_line(db, number, [&](const journal::LineRecord& line) {
-        out += (first ? "" : ",") + line_json(line);
+        if (!first) out += ',';
+        out += line_json(line);
         first = false;
       });
       out += "]";

@@ -45,9 +45,10 @@ void print_json(const journal::UndoResult& r, std::int64_t run) {
   out += ",\"conflicts\":[";
   for (std::size_t i = 0; i < r.conflicts.size(); ++i) {
     const auto& c = r.conflicts[i];
-    out += (i > 0 ? "," : "") + std::string("{\"table\":") + json_string(c.table) +
-           ",\"rowid\":" + std::to_string(c.rowid) + ",\"expected\":" + json_string(c.expected) +
-           ",\"found\":" + json_string(c.found) + ",\"reason\":" + json_string(c.reason) + "}";
+    if (i > 0) out += ',';
+    out += "{\"table\":" + json_string(c.table) + ",\"rowid\":" + std::to_string(c.rowid) +
+           ",\"expected\":" + json_string(c.expected) + ",\"found\":" + json_string(c.found) +
+           ",\"reason\":" + json_string(c.reason) + "}";
   }
   std::printf("%s]}\n", out.c_str());
 }

@@ -9,10 +9,9 @@ namespace kiv::import {
 namespace {
 
 // Posted lines are grouped into one transaction for speed and committed
-// often, so that a crash or a failing machine loses at most this much work
-// (and never half a line).
+// often (after this many lines, or the request's interval), so that a crash or
+// a failing machine loses at most this much work (and never half a line).
 constexpr std::int64_t kLinesPerCommit = 256;
-constexpr auto kCommitInterval = std::chrono::milliseconds(250);
 
 std::tm local_now() {
   const std::time_t now = std::time(nullptr);
@@ -47,6 +46,7 @@ PostingPass::PostingPass(const RunRequest& request, Operator& op, LineOperations
       result_(result),
       on_line_(request.on_line),
       dry_run_(request.dry_run),
+      commit_interval_(request.commit_interval_ms),
       log_(error_log_path(request.paths.work_dir(), local_now())),
       settled_(std::move(plan.settled)) {
   if (plan.journal_run && !dry_run_) {
@@ -111,13 +111,14 @@ void PostingPass::begin_batch() {
   if (transaction_) return;
   transaction_.emplace(db_);
   batch_started_ = std::chrono::steady_clock::now();
+  if (capture_) capture_->new_transaction();
   if (journal_) journal_->start(db_);
 }
 
 bool PostingPass::commit_due() const {
   if (pending_.lines == 0) return false;
   return deferred_.holding() || pending_.lines >= kLinesPerCommit ||
-         std::chrono::steady_clock::now() - batch_started_ >= kCommitInterval;
+         std::chrono::steady_clock::now() - batch_started_ >= commit_interval_;
 }
 
 bool PostingPass::post_line(std::string_view raw, std::int64_t line_no, std::int64_t file_line) {

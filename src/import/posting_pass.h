@@ -69,6 +69,7 @@ class PostingPass {
   RunResult& result_;
   const LineObserver& on_line_;
   const bool dry_run_;
+  const std::chrono::milliseconds commit_interval_;
   ErrorLog log_;
   writeoff::LineContext ctx_;
   std::optional<journal::RunJournal> journal_;

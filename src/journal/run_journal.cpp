@@ -1,5 +1,8 @@
 #include "journal/run_journal.h"
 
+#include <algorithm>
+#include <memory>
+
 #include "store/journal_schema.h"
 #include "store/statement.h"
 
@@ -15,12 +18,73 @@ const store::Sql kInsertRun{
 const store::Sql kOutcome{
     "update KIV27_Run set ended=?2,ok=?3,failed=?4,errors=?5,settled=?6,posted_cents=?7,outcome=?8,log=?9 "
     "where run=?1"};
-const store::Sql kInsertLine{
-    "insert into KIV27_Line(run,line_no,file_line,outcome,amount,stdid,grpid,fail_code,log_text,settled_by) "
-    "values(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10)"};
-const store::Sql kInsertChange{
-    "insert into KIV27_Change(run,line_no,seq,table_name,row_id,op,before_image,after_image) "
-    "values(?1,?2,?3,?4,?5,?6,?7,?8)"};
+// Rows go in several to a statement: what running a statement costs beyond
+// its rows is paid once for all of them.
+constexpr std::size_t kRowsPerInsert = 16;
+
+class RowsInsert {
+ public:
+  RowsInsert(std::string head, int columns) : head_(std::move(head)), columns_(columns) {}
+  int columns() const { return columns_; }
+  // The statement for `rows` rows (1..kRowsPerInsert), declared once.
+  const store::Sql& sql(std::size_t rows) {
+    auto& kept = by_rows_[rows - 1];
+    if (!kept) {
+      std::string text = head_;
+      int parameter = 0;
+      for (std::size_t row = 0; row < rows; ++row) {
+        text += row == 0 ? "(" : ",(";
+        for (int column = 0; column < columns_; ++column) {
+          if (column > 0) text += ',';
+          text += '?';
+          text += std::to_string(++parameter);
+        }
+        text += ')';
+      }
+      kept = std::make_unique<store::Sql>(text);
+    }
+    return *kept;
+  }
+
+ private:
+  std::string head_;
+  int columns_;
+  std::unique_ptr<store::Sql> by_rows_[kRowsPerInsert];
+};
+
+RowsInsert& line_insert() {
+  static RowsInsert kInsert{
+      "insert into KIV27_Line(run,line_no,file_line,outcome,amount,stdid,grpid,fail_code,log_text,settled_by) values",
+      10};
+  return kInsert;
+}
+
+RowsInsert& change_insert() {
+  static RowsInsert kInsert{
+      "insert into KIV27_Change(run,line_no,seq,table_name,row_id,op,before_image,after_image) values", 8};
+  return kInsert;
+}
+
+// Inserts `count` rows; `bind(st, i, first)` binds row i from parameter first on.
+template <class Bind>
+void insert_rows(store::Connection& db, RowsInsert& insert, std::size_t count, Bind&& bind) {
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t rows = std::min(kRowsPerInsert, count - done);
+    store::Statement st(db, insert.sql(rows));
+    for (std::size_t row = 0; row < rows; ++row) {
+      bind(st, done + row, static_cast<int>(row) * insert.columns() + 1);
+    }
+    st.run();
+    done += rows;
+  }
+}
+
+// A change as the journal keeps it, images encoded.
+struct ChangeRow {
+  std::int64_t line_no = 0, seq = 0;
+  const store::RowChange* change = nullptr;
+  std::string before, after;
+};
 
 std::string_view op_name(store::ChangeOp op) {
   switch (op) {
@@ -58,28 +122,38 @@ std::int64_t insert_run(store::Connection& db, RunRecord& run) {
   return run.run;
 }
 
+namespace {
+
+ChangeRow change_row(std::int64_t line_no, std::int64_t seq, const store::RowChange& change) {
+  ChangeRow row{line_no, seq, &change, {}, {}};
+  if (change.op != store::ChangeOp::insert) row.before = store::encode_image(change.before);
+  // An update keeps only the columns it changed; the rest are as before.
+  if (change.op == store::ChangeOp::insert) row.after = store::encode_image(change.after);
+  if (change.op == store::ChangeOp::update) {
+    row.after = store::encode_image(store::changed_fields(change.before, change.after));
+  }
+  return row;
+}
+
+void insert_change_rows(store::Connection& db, std::int64_t run, const std::vector<ChangeRow>& rows) {
+  insert_rows(db, change_insert(), rows.size(), [&](store::Statement& st, std::size_t i, int p) {
+    const ChangeRow& row = rows[i];
+    st.bind(p, run).bind(p + 1, row.line_no).bind(p + 2, row.seq).bind(p + 3, row.change->table);
+    st.bind(p + 4, row.change->rowid).bind(p + 5, op_name(row.change->op));
+    st.bind(p + 6, row.before).bind(p + 7, row.after);
+  });
+}
+
+}  // namespace
+
 void insert_changes(store::Connection& db, std::int64_t run, std::int64_t line_no,
                     const std::vector<store::RowChange>& changes) {
-  std::int64_t seq = 0;
+  std::vector<ChangeRow> rows;
+  rows.reserve(changes.size());
   for (const store::RowChange& change : changes) {
-    store::Statement st(db, kInsertChange);
-    st.bind(1, run).bind(2, line_no).bind(3, ++seq).bind(4, change.table).bind(5, change.rowid);
-    st.bind(6, op_name(change.op));
-    st.bind(7, change.op == store::ChangeOp::insert ? std::string() : store::encode_image(change.before));
-    // An update keeps only the columns it changed; the rest are as before.
-    switch (change.op) {
-      case store::ChangeOp::insert:
-        st.bind(8, store::encode_image(change.after));
-        break;
-      case store::ChangeOp::update:
-        st.bind(8, store::encode_image(store::changed_fields(change.before, change.after)));
-        break;
-      case store::ChangeOp::remove:
-        st.bind(8, std::string());
-        break;
-    }
-    st.run();
+    rows.push_back(change_row(line_no, static_cast<std::int64_t>(rows.size()) + 1, change));
   }
+  insert_change_rows(db, run, rows);
 }
 
 void RunJournal::start(store::Connection& db) {
@@ -92,14 +166,18 @@ void RunJournal::start(store::Connection& db) {
 }
 
 void RunJournal::write_lines(store::Connection& db, const std::vector<LineRecord>& lines) {
+  insert_rows(db, line_insert(), lines.size(), [&](store::Statement& st, std::size_t i, int p) {
+    const LineRecord& line = lines[i];
+    st.bind(p, run_.run).bind(p + 1, line.line_no).bind(p + 2, line.file_line).bind(p + 3, outcome_name(line.outcome));
+    st.bind(p + 4, line.amount).bind(p + 5, line.stdid).bind(p + 6, line.grpid).bind(p + 7, line.fail_code);
+    st.bind(p + 8, line.log_text).bind(p + 9, line.settled_by);
+  });
+  std::vector<ChangeRow> rows;
   for (const LineRecord& line : lines) {
-    store::Statement st(db, kInsertLine);
-    st.bind(1, run_.run).bind(2, line.line_no).bind(3, line.file_line).bind(4, outcome_name(line.outcome));
-    st.bind(5, line.amount).bind(6, line.stdid).bind(7, line.grpid).bind(8, line.fail_code);
-    st.bind(9, line.log_text).bind(10, line.settled_by);
-    st.run();
-    insert_changes(db, run_.run, line.line_no, line.changes);
+    std::int64_t seq = 0;
+    for (const store::RowChange& change : line.changes) rows.push_back(change_row(line.line_no, ++seq, change));
   }
+  insert_change_rows(db, run_.run, rows);
 }
 
 void RunJournal::write_outcome(store::Connection& db, const RunRecord& counters, std::string_view outcome) {

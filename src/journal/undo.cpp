@@ -169,7 +169,8 @@ void restore_row(store::Connection& db, const NetRow& row) {
     if (!names.empty()) names += ",";
     if (!values.empty()) values += ",";
     names += quoted(before[i].name);
-    values += "?" + std::to_string(first + static_cast<int>(i));
+    values += '?';
+    values += std::to_string(first + static_cast<int>(i));
   }
   store::Statement st(db, sql_of("insert into " + row.table + "(" + names + ") values(" + values + ")"));
   if (free) st.bind(1, row.rowid);

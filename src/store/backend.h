@@ -17,6 +17,19 @@ namespace kiv::store {
 // way on both stores.
 enum class ValueKind { null, integer, real, decimal, text, blob };
 
+// One value as the store holds it, kind included, so that it can be written
+// back exactly: a number stays a number, a text stays a text byte for byte.
+struct Value {
+  ValueKind kind = ValueKind::null;
+  std::int64_t integer = 0;
+  double real = 0;
+  std::string bytes;  // the text, the decimal's digits or the blob's bytes
+
+  static Value of_integer(std::int64_t v) { return Value{ValueKind::integer, v, 0, {}}; }
+  static Value of_text(std::string_view v) { return Value{ValueKind::text, 0, 0, std::string(v)}; }
+  bool operator==(const Value& other) const;
+};
+
 // One prepared statement of a store, reused for every execution: bind, step
 // through the rows (or run it), reset.
 class Cursor {
@@ -54,6 +67,8 @@ class Cursor {
   virtual std::string text(int column) const = 0;
   virtual std::int64_t integer(int column) const = 0;
   virtual double real(int column) const = 0;
+  // The column's value with its kind, read in one go where the store can.
+  virtual Value value(int column) const;
 
   bool in_use = false;  // held by a Statement now
 };

@@ -16,8 +16,8 @@ namespace {
 // connection: kept for the life of the process, one per statement.
 struct Registry {
   std::mutex mutex;
-  std::unordered_map<std::uint32_t, WriteShape> by_id;
-  std::unordered_map<std::string, WriteShape> by_text;
+  std::unordered_map<std::uint32_t, WatchedWrite> by_id;
+  std::unordered_map<std::string, WatchedWrite> by_text;
   std::unordered_map<std::string, std::unique_ptr<Sql>> reads;
 };
 
@@ -26,18 +26,20 @@ Registry& registry() {
   return instance;
 }
 
-const WriteShape& watched(WriteShape&& shape, std::unordered_map<std::string, WriteShape>& map,
-                          const std::string& key) {
-  if (is_journal_table(shape.table)) shape = WriteShape{};
-  return map.emplace(key, std::move(shape)).first->second;
-}
-
-const Sql& read_sql(const std::string& text) {
-  Registry& r = registry();
-  const std::lock_guard lock(r.mutex);
+const Sql& read_sql(Registry& r, const std::string& text) {
   auto& kept = r.reads[text];
   if (!kept) kept = std::make_unique<Sql>(text);
   return *kept;
+}
+
+// The registry's lock is held.
+WatchedWrite watched(Registry& r, WriteShape shape) {
+  WatchedWrite write;
+  if (shape.kind == WriteKind::none || is_journal_table(shape.table)) return write;
+  write.before_read = &read_sql(r, "select rowid,* from " + shape.table + shape.condition);
+  write.after_read = &read_sql(r, "select rowid,* from " + shape.table + " where rowid=?1");
+  write.shape = std::move(shape);
+  return write;
 }
 
 std::string read_key(const WriteShape& shape, std::span<const Value> bound) {
@@ -59,21 +61,25 @@ RowCapture::~RowCapture() {
   if (db_.capture() == this) db_.attach_capture(nullptr);
 }
 
-const WriteShape& RowCapture::shape_of(const Sql& sql) {
+const WatchedWrite& RowCapture::shape_of(const Sql& sql) {
   Registry& r = registry();
   const std::lock_guard lock(r.mutex);
   if (auto found = r.by_id.find(sql.id()); found != r.by_id.end()) return found->second;
-  WriteShape shape = write_shape(sql.text());
-  if (is_journal_table(shape.table)) shape = WriteShape{};
-  return r.by_id.emplace(sql.id(), std::move(shape)).first->second;
+  return r.by_id.emplace(sql.id(), watched(r, write_shape(sql.text()))).first->second;
 }
 
-const WriteShape& RowCapture::shape_of(std::string_view text) {
+const WatchedWrite& RowCapture::shape_of(std::string_view text) {
   Registry& r = registry();
   const std::lock_guard lock(r.mutex);
-  const std::string key(text);
+  std::string key(text);
   if (auto found = r.by_text.find(key); found != r.by_text.end()) return found->second;
-  return watched(write_shape(text), r.by_text, key);
+  return r.by_text.emplace(std::move(key), watched(r, write_shape(text))).first->second;
+}
+
+const std::vector<std::string>& RowCapture::columns(const Sql& sql, const Statement& st) {
+  auto [at, fresh] = columns_.try_emplace(sql.id());
+  if (fresh) at->second = image_columns(st, 1);
+  return at->second;
 }
 
 void RowCapture::begin_line() {
@@ -88,17 +94,18 @@ void RowCapture::discard_line() {
   read_.clear();
 }
 
-void RowCapture::touch(const std::string& table, std::int64_t rowid, std::optional<RowImage> before) {
+void RowCapture::touch(const WatchedWrite& write, std::int64_t rowid, std::optional<RowImage> before) {
   // The first image seen of a row is its image before the line.
-  if (index_.emplace(std::pair{table, rowid}, touched_.size()).second) {
-    touched_.push_back(Touched{table, rowid, std::move(before)});
+  if (index_.emplace(std::pair{write.shape.table, rowid}, touched_.size()).second) {
+    touched_.push_back(Touched{&write, rowid, std::move(before)});
   }
 }
 
-void RowCapture::before_write(const WriteShape& shape, std::span<const Value> bound) {
+void RowCapture::before_write(const WatchedWrite& write, std::span<const Value> bound) {
+  const WriteShape& shape = write.shape;
   if (!in_line_ || shape.kind == WriteKind::none || shape.kind == WriteKind::insert) return;
   if (!read_.insert(read_key(shape, bound)).second) return;
-  Statement st(db_, read_sql("select rowid,* from " + shape.table + shape.condition));
+  Statement st(db_, *write.before_read);
   for (const int n : shape.condition_parameters) {
     if (static_cast<std::size_t>(n) < bound.size()) {
       st.bind(n, bound[static_cast<std::size_t>(n)]);
@@ -106,12 +113,12 @@ void RowCapture::before_write(const WriteShape& shape, std::span<const Value> bo
       st.bind_null(n);
     }
   }
-  while (st.step()) touch(shape.table, st.integer(0), read_image(st, 1));
+  while (st.step()) touch(write, st.integer(0), read_image(st, 1, columns(*write.before_read, st)));
 }
 
-void RowCapture::inserted(const WriteShape& shape, std::int64_t rowid) {
-  if (!in_line_ || shape.kind != WriteKind::insert) return;
-  touch(shape.table, rowid, std::nullopt);
+void RowCapture::inserted(const WatchedWrite& write, std::int64_t rowid) {
+  if (!in_line_ || write.shape.kind != WriteKind::insert) return;
+  touch(write, rowid, std::nullopt);
 }
 
 std::vector<RowChange> RowCapture::end_line() {
@@ -119,14 +126,14 @@ std::vector<RowChange> RowCapture::end_line() {
   for (Touched& row : touched_) {
     std::optional<RowImage> after;
     {
-      Statement st(db_, read_sql("select rowid,* from " + row.table + " where rowid=?1"));
+      Statement st(db_, *row.write->after_read);
       st.bind(1, row.rowid);
-      if (st.step()) after = read_image(st, 1);
+      if (st.step()) after = read_image(st, 1, columns(*row.write->after_read, st));
     }
     if (!row.before && !after) continue;  // made and deleted again
     if (row.before && after && *row.before == *after) continue;
     RowChange change;
-    change.table = row.table;
+    change.table = row.write->shape.table;
     change.rowid = row.rowid;
     change.op = !row.before ? ChangeOp::insert : !after ? ChangeOp::remove : ChangeOp::update;
     if (row.before) change.before = std::move(*row.before);

@@ -6,11 +6,13 @@
 #include <set>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "store/row_image.h"
 #include "store/sql.h"
+#include "store/statement.h"
 #include "store/write_shape.h"
 
 namespace kiv::store {
@@ -18,6 +20,14 @@ namespace kiv::store {
 class Connection;
 
 enum class ChangeOp { insert, update, remove };
+
+// A write the capture watches: its shape and the statements that read the
+// rows it selects (before) and a row it touched by rowid (after).
+struct WatchedWrite {
+  WriteShape shape;
+  const Sql* before_read = nullptr;
+  const Sql* after_read = nullptr;
+};
 
 // One row a line changed: its image before the line (none for a row the
 // line created) and after it (none for a row it deleted).
@@ -43,6 +53,9 @@ class RowCapture {
   RowCapture& operator=(const RowCapture&) = delete;
   ~RowCapture();
 
+  // A transaction begins: the database's tables may have changed since the
+  // last (another program may have written between transactions).
+  void new_transaction() { columns_.clear(); }
   // Starts watching the writes of one line.
   void begin_line();
   // The line's changes, in the order the rows were first touched; an update
@@ -55,20 +68,22 @@ class RowCapture {
 
   // For Statement: what `sql` writes (kind none when it writes nothing that
   // is watched), known once per statement the program declares.
-  const WriteShape& shape_of(const Sql& sql);
-  const WriteShape& shape_of(std::string_view text);
+  const WatchedWrite& shape_of(const Sql& sql);
+  const WatchedWrite& shape_of(std::string_view text);
   // Before the write runs; `bound` holds its values by parameter number.
-  void before_write(const WriteShape& shape, std::span<const Value> bound);
+  void before_write(const WatchedWrite& write, std::span<const Value> bound);
   // After an insert made the row `rowid`.
-  void inserted(const WriteShape& shape, std::int64_t rowid);
+  void inserted(const WatchedWrite& write, std::int64_t rowid);
 
  private:
   struct Touched {
-    std::string table;
+    const WatchedWrite* write = nullptr;
     std::int64_t rowid = 0;
     std::optional<RowImage> before;  // none: made by this line
   };
-  void touch(const std::string& table, std::int64_t rowid, std::optional<RowImage> before);
+  void touch(const WatchedWrite& write, std::int64_t rowid, std::optional<RowImage> before);
+  // The columns of a reading statement's rows, read once per transaction.
+  const std::vector<std::string>& columns(const Sql& sql, const Statement& st);
 
   Connection& db_;
   bool in_line_ = false;
@@ -78,6 +93,7 @@ class RowCapture {
   // would add nothing: a row that has come to match it since was changed by a
   // write of this line, which has already read it.
   std::set<std::string> read_;
+  std::unordered_map<std::uint32_t, std::vector<std::string>> columns_;
 };
 
 }  // namespace kiv::store

@@ -1,5 +1,6 @@
 #include "store/row_image.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -67,21 +68,25 @@ void append_hex(std::string& out, std::string_view bytes) {
   }
 }
 
-// A JSON string's contents; the text is valid UTF-8.
+// A JSON string's contents; the text is valid UTF-8. Runs that need no
+// escape are copied whole.
 void append_escaped(std::string& out, std::string_view text) {
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (b < 0x20) {
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b >= 0x20 && b != '"' && b != '\\') continue;
+    out.append(text.substr(run, i - run));
+    if (b < 0x20) {
       char buffer[8];
       std::snprintf(buffer, sizeof buffer, "\\u%04x", b);
       out += buffer;
     } else {
-      out += c;
+      out += '\\';
+      out += static_cast<char>(b);
     }
+    run = i + 1;
   }
+  out.append(text.substr(run));
 }
 
 void append_value(std::string& out, const Value& v) {
@@ -270,16 +275,27 @@ bool Value::operator==(const Value& other) const {
   return bytes == other.bytes;
 }
 
-RowImage read_image(const Statement& st, int first_column) {
-  RowImage image;
-  const int count = st.column_count();
-  image.reserve(static_cast<std::size_t>(count - first_column));
-  for (int column = first_column; column < count; ++column) {
+std::vector<std::string> image_columns(const Statement& st, int first_column) {
+  std::vector<std::string> names(static_cast<std::size_t>(std::max(st.column_count(), 0)));
+  for (int column = first_column; column < st.column_count(); ++column) {
     std::string name = st.column_name(column);
-    if (same_name(name, "rowid")) continue;
-    image.push_back(Field{std::move(name), st.value(column)});
+    if (!same_name(name, "rowid")) names[static_cast<std::size_t>(column)] = std::move(name);
+  }
+  return names;
+}
+
+RowImage read_image(const Statement& st, int first_column, const std::vector<std::string>& names) {
+  RowImage image;
+  image.reserve(names.size());
+  for (int column = first_column; column < static_cast<int>(names.size()); ++column) {
+    const std::string& name = names[static_cast<std::size_t>(column)];
+    if (!name.empty()) image.push_back(Field{name, st.value(column)});
   }
   return image;
+}
+
+RowImage read_image(const Statement& st, int first_column) {
+  return read_image(st, first_column, image_columns(st, first_column));
 }
 
 std::string encode_value(const Value& value) {
@@ -313,8 +329,10 @@ const Field* field_named(const RowImage& image, std::string_view name) {
 
 RowImage changed_fields(const RowImage& before, const RowImage& after) {
   RowImage changed;
-  for (const Field& field : after) {
-    const Field* old = field_named(before, field.name);
+  for (std::size_t i = 0; i < after.size(); ++i) {
+    const Field& field = after[i];
+    // Images of one table list their columns alike: look in the same place first.
+    const Field* old = i < before.size() && before[i].name == field.name ? &before[i] : field_named(before, field.name);
     if (old == nullptr || !(old->value == field.value)) changed.push_back(field);
   }
   return changed;

@@ -12,19 +12,6 @@ namespace kiv::store {
 
 class Statement;
 
-// One value as the store holds it, kind included, so that it can be written
-// back exactly: a number stays a number, a text stays a text byte for byte.
-struct Value {
-  ValueKind kind = ValueKind::null;
-  std::int64_t integer = 0;
-  double real = 0;
-  std::string bytes;  // the text, the decimal's digits or the blob's bytes
-
-  static Value of_integer(std::int64_t v) { return Value{ValueKind::integer, v, 0, {}}; }
-  static Value of_text(std::string_view v) { return Value{ValueKind::text, 0, 0, std::string(v)}; }
-  bool operator==(const Value& other) const;
-};
-
 struct Field {
   std::string name;
   Value value;
@@ -38,6 +25,11 @@ using RowImage = std::vector<Field>;
 // column named rowid among them (the server keeps the insertion order in
 // one) is the row's place, not its content, and is left out.
 RowImage read_image(const Statement& st, int first_column);
+// The same with the statement's column names read before (`names[c]` for
+// column c, empty for a column left out), as a capture reads many rows of one
+// statement.
+RowImage read_image(const Statement& st, int first_column, const std::vector<std::string>& names);
+std::vector<std::string> image_columns(const Statement& st, int first_column);
 
 // An image as a flat JSON object, column -> value: null, a whole number as a
 // number, and every other value a string tagged with its kind: "t:" text

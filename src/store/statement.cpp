@@ -75,10 +75,10 @@ Statement::Statement(Connection& connection, std::string_view sql)
   }
 }
 
-void Statement::watch(RowCapture* capture, const WriteShape& shape) {
-  if (shape.kind == WriteKind::none) return;
+void Statement::watch(RowCapture* capture, const WatchedWrite& write) {
+  if (write.shape.kind == WriteKind::none) return;
   capture_ = capture;
-  write_ = &shape;
+  write_ = &write;
 }
 
 void Statement::remember(int index, Value value) {
@@ -140,7 +140,7 @@ bool Statement::step() {
     capture_->before_write(*write_, bound_);
   }
   const bool row = cursor_->step();
-  if (!row && write_->kind == WriteKind::insert) capture_->inserted(*write_, cursor_->inserted_rowid());
+  if (!row && write_->shape.kind == WriteKind::insert) capture_->inserted(*write_, cursor_->inserted_rowid());
   return row;
 }
 
@@ -229,24 +229,7 @@ std::int64_t Statement::integer(int column) const {
 }
 
 Value Statement::value(int column) const {
-  Value v;
-  v.kind = cursor_->kind(column);
-  switch (v.kind) {
-    case ValueKind::null:
-      break;
-    case ValueKind::integer:
-      v.integer = cursor_->integer(column);
-      break;
-    case ValueKind::real:
-      v.real = cursor_->real(column);
-      break;
-    case ValueKind::decimal:
-    case ValueKind::text:
-    case ValueKind::blob:
-      v.bytes = cursor_->text(column);
-      break;
-  }
-  return v;
+  return cursor_->value(column);
 }
 
 std::string Statement::date_mdy(int column) const {

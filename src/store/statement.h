@@ -16,7 +16,7 @@ namespace kiv::store {
 class Cursor;
 class RowCapture;
 struct Value;
-struct WriteShape;
+struct WatchedWrite;
 
 // One execution of a statement: bind, then step through its rows or run it.
 // A statement declared as Sql is prepared once per connection and reused;
@@ -67,14 +67,14 @@ class Statement {
   Value value(int column) const;
 
  private:
-  void watch(RowCapture* capture, const WriteShape& shape);
+  void watch(RowCapture* capture, const WatchedWrite& write);
   void remember(int index, Value value);
 
   Cursor* cursor_ = nullptr;
   std::unique_ptr<Cursor> own_;
   // Set only while a capture watches a statement that writes.
   RowCapture* capture_ = nullptr;
-  const WriteShape* write_ = nullptr;
+  const WatchedWrite* write_ = nullptr;
   std::vector<Value> bound_;
   bool started_ = false;
 };

@@ -137,7 +137,8 @@ void read_condition(Reader& reader, std::string_view sql, WriteShape& shape) {
          (condition.back() == ';' || std::isspace(static_cast<unsigned char>(condition.back())) != 0)) {
     condition.remove_suffix(1);
   }
-  shape.condition = " " + std::string(condition);
+  shape.condition.assign(1, ' ');
+  shape.condition.append(condition);
   shape.condition_parameters = parameters_in(condition);
 }
 

@@ -128,6 +128,37 @@ class FileCursor : public Cursor {
   }
   std::int64_t integer(int column) const override { return sqlite3_column_int64(stmt_, column); }
   double real(int column) const override { return sqlite3_column_double(stmt_, column); }
+  // One call into the library per value: each call on the statement takes
+  // the connection's lock, those on the value do not.
+  Value value(int column) const override {
+    sqlite3_value* cell = sqlite3_column_value(stmt_, column);
+    Value v;
+    switch (sqlite3_value_type(cell)) {
+      case SQLITE_NULL:
+        break;
+      case SQLITE_INTEGER:
+        v.kind = ValueKind::integer;
+        v.integer = sqlite3_value_int64(cell);
+        break;
+      case SQLITE_FLOAT:
+        v.kind = ValueKind::real;
+        v.real = sqlite3_value_double(cell);
+        break;
+      case SQLITE_BLOB: {
+        v.kind = ValueKind::blob;
+        const void* bytes = sqlite3_value_blob(cell);
+        if (bytes != nullptr) v.bytes.assign(static_cast<const char*>(bytes), sqlite3_value_bytes(cell));
+        break;
+      }
+      default: {
+        v.kind = ValueKind::text;
+        const auto* text = sqlite3_value_text(cell);
+        if (text != nullptr) v.bytes.assign(reinterpret_cast<const char*>(text), sqlite3_value_bytes(cell));
+        break;
+      }
+    }
+    return v;
+  }
 
  private:
   void check_bind(int rc, int index) {
