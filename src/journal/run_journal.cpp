@@ -10,6 +10,9 @@ namespace kiv::journal {
 
 namespace {
 
+// Runs are numbered inside the writing transaction, which waits for any
+// other writer first (on the server too), so no two runs take one number;
+// the unique index would refuse the second if they did.
 const store::Sql kNextRun{"select coalesce(max(run),0)+1 from KIV27_Run"};
 const store::Sql kInsertRun{
     "insert into KIV27_Run(run,kind,started,ended,ctx_arg1,ctx_arg2,ctx_arg3,source,size,sha256,trailer,file_cnt,"
