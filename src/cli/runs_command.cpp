@@ -76,7 +76,8 @@ int show(store::Connection& db, std::int64_t number, const Options& options) {
       last = line.line_no;
     });
     if (post && !run->completed() && last < run->lines) {
-      std::printf("第 %lld 至 %lld 筆未處理 (執行未完成)\n", static_cast<long long>(last + 1),
+      const std::int64_t first = last + 1;
+      std::printf("第 %lld 至 %lld 筆未處理 (執行未完成)\n", static_cast<long long>(first),
                   static_cast<long long>(run->lines));
     }
   }

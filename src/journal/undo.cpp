@@ -21,6 +21,8 @@ namespace {
 const store::Sql kChanges{
     "select table_name,row_id,op,before_image,after_image from KIV27_Change where run=?1 order by line_no,seq"};
 const store::Sql kMarkUndone{"update KIV27_Run set undone_by=?2 where run=?1"};
+const store::Sql kUndoDone{"update KIV27_Run set ok=?2,ended=?3 where run=?1"};
+constexpr std::int64_t kRowsPerStep = 256;
 
 // The statements an undo builds from a table's columns, declared once each
 // so that every row after the first reuses the prepared statement.
@@ -44,11 +46,12 @@ std::string quoted(const std::string& name) {
 }
 
 // A row of the run as a whole: its image before the run's first change to
-// it and after its last.
+// it and after its last, kept encoded (a run may have changed a great many
+// rows) and read when needed.
 struct NetRow {
   std::string table;
   std::int64_t rowid = 0;
-  std::optional<store::RowImage> before, after;
+  std::optional<std::string> before, after;
   std::int64_t now = 0;  // where it is found now
 };
 
@@ -69,10 +72,13 @@ std::vector<NetRow> net_rows(store::Connection& db, std::int64_t run) {
   while (st.step()) {
     const std::string table = st.text(0), op = st.text(2);
     const std::int64_t rowid = st.integer(1);
-    std::optional<store::RowImage> before, after;
-    if (op != "insert") before = decoded(st.text(3), table, rowid);
-    if (op == "insert") after = decoded(st.text(4), table, rowid);
-    if (op == "update") after = store::overlay(*before, decoded(st.text(4), table, rowid));
+    std::optional<std::string> before, after;
+    if (op != "insert") before = st.text(3);
+    if (op == "insert") after = st.text(4);
+    // An update keeps the columns it changed: the whole row is the one before with them.
+    if (op == "update") {
+      after = store::encode_image(store::overlay(decoded(*before, table, rowid), decoded(st.text(4), table, rowid)));
+    }
     const auto [at, fresh] = index.emplace(std::pair{table, rowid}, rows.size());
     if (fresh) {
       rows.push_back(NetRow{table, rowid, std::move(before), std::move(after), 0});
@@ -110,17 +116,18 @@ std::vector<UndoConflict> locate(store::Connection& db, std::vector<NetRow>& row
   for (NetRow& row : rows) {
     if (!row.after) continue;
     const auto now = row_at(db, row.table, row.rowid);
-    if (now && projected(*now, *row.after) == *row.after) {
+    const store::RowImage after = decoded(*row.after, row.table, row.rowid);
+    if (now && projected(*now, after) == after) {
       row.now = row.rowid;
       claimed[row.table].push_back(row.rowid);
     } else {
-      wanted[row.table].emplace(store::encode_image(*row.after), &row);
+      wanted[row.table].emplace(*row.after, &row);
     }
   }
   for (auto& [table, pending] : wanted) {
     auto& taken = claimed[table];
     std::sort(taken.begin(), taken.end());
-    const store::RowImage& shape = *pending.begin()->second->after;
+    const store::RowImage shape = decoded(*pending.begin()->second->after, table, 0);
     store::Statement st(db, sql_of("select rowid,* from " + table + " order by rowid"));
     while (!pending.empty() && st.step()) {
       const std::int64_t rowid = st.integer(0);
@@ -148,7 +155,7 @@ void delete_row(store::Connection& db, const NetRow& row) {
 
 void update_row(store::Connection& db, const NetRow& row) {
   std::string text = "update " + row.table + " set ";
-  const store::RowImage& before = *row.before;
+  const store::RowImage before = decoded(*row.before, row.table, row.rowid);
   for (std::size_t i = 0; i < before.size(); ++i) {
     if (i > 0) text += ",";
     text += quoted(before[i].name) + "=?" + std::to_string(i + 1);
@@ -162,7 +169,7 @@ void update_row(store::Connection& db, const NetRow& row) {
 // Back with its old rowid when no row holds it now; elsewhere otherwise.
 void restore_row(store::Connection& db, const NetRow& row) {
   const bool free = !row_at(db, row.table, row.rowid);
-  const store::RowImage& before = *row.before;
+  const store::RowImage before = decoded(*row.before, row.table, row.rowid);
   std::string names = free ? "rowid" : "", values = free ? "?1" : "";
   const int first = free ? 2 : 1;
   for (std::size_t i = 0; i < before.size(); ++i) {
@@ -213,9 +220,17 @@ UndoResult undo_run(store::Connection& db, std::int64_t run, const RunContext& c
     return result;  // the transaction rolls back: nothing changed
   }
 
-  std::vector<store::RowChange> changes;
+  undo.outcome = kCompleted;
+  result.undo_run = insert_run(db, undo);
   {
+    // The undo's own changes are journalled as it goes, a step of rows at a
+    // time, so that what it holds in memory stays small however large the run.
     store::RowCapture capture(db);
+    std::int64_t step = 0, in_step = 0;
+    const auto end_step = [&] {
+      insert_changes(db, result.undo_run, ++step, capture.end_line());
+      in_step = 0;
+    };
     capture.begin_line();
     // Rows the run made go first, so that a row it deleted can come back
     // under a key the run gave to a new one.
@@ -240,18 +255,22 @@ UndoResult undo_run(store::Connection& db, std::int64_t run, const RunContext& c
           if (e.error().environmental) throw;
           result.conflicts.push_back(UndoConflict{row.table, row.rowid, "", "", e.error().description});
           result.status = UndoResult::Status::refused;
-          return result;
+          result.undo_run = 0;
+          return result;  // the transaction rolls back: nothing changed
+        }
+        if (++in_step == kRowsPerStep) {
+          end_step();
+          capture.begin_line();
         }
       }
     }
-    changes = capture.end_line();
+    end_step();
   }
-
-  undo.ok = result.deleted + result.updated + result.restored;
-  undo.outcome = kCompleted;
-  undo.ended = local_time_text();
-  result.undo_run = insert_run(db, undo);
-  insert_changes(db, result.undo_run, 0, changes);
+  {
+    store::Statement done(db, kUndoDone);
+    done.bind(1, result.undo_run).bind(2, result.deleted + result.updated + result.restored);
+    done.bind(3, local_time_text()).run();
+  }
   {
     store::Statement mark(db, kMarkUndone);
     mark.bind(1, run).bind(2, result.undo_run).run();

@@ -40,7 +40,8 @@ struct UndoResult {
 // run left it, else nothing is changed and the differing rows are listed.
 // A row is found by its rowid, or, when compaction has renumbered the
 // table, by its content (identical rows are interchangeable). The undo is
-// recorded as a run of its own, and the run is marked undone.
+// recorded as a run of its own (its changes under line numbers that count
+// its steps of rows), and the run is marked undone.
 // Throws DbError when the database fails.
 UndoResult undo_run(store::Connection& db, std::int64_t run, const RunContext& context);
 

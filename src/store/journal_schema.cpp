@@ -68,6 +68,7 @@ std::span<const SuiteTable> journal_tables() {
 
 std::vector<std::string> journal_ddl(Dialect dialect) {
   std::vector<std::string> ddl;
+  ddl.reserve(kTables.size() + kIndexes.size());
   for (const SuiteTable& table : kTables) ddl.push_back(table_ddl(table, dialect, true));
   for (const SuiteIndex& index : kIndexes) ddl.push_back(index_ddl(index, kTables, dialect, true));
   return ddl;
