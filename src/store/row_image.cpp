@@ -51,7 +51,9 @@ std::size_t utf8_length(std::string_view text, std::size_t i) {
 }
 
 bool is_utf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
+  std::size_t ascii = 0;
+  while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+  for (std::size_t i = ascii; i < text.size();) {
     const std::size_t length = utf8_length(text, i);
     if (length == 0) return false;
     i += length;
@@ -305,7 +307,11 @@ std::string encode_value(const Value& value) {
 }
 
 std::string encode_image(const RowImage& image) {
-  std::string out = "{";
+  std::size_t room = 2;
+  for (const Field& field : image) room += field.name.size() + field.value.bytes.size() + 12;
+  std::string out;
+  out.reserve(room);
+  out += '{';
   for (const Field& field : image) {
     if (out.size() > 1) out += ',';
     out += '"';
