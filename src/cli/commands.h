@@ -58,5 +58,7 @@ int run_check(const Options& options);
 int run_post(const Options& options);
 int run_compact(const Options& options);
 int run_help(const Options& options);
+int run_runs(const Options& options);
+int run_undo(const Options& options);
 
 }  // namespace kiv::cli

@@ -24,7 +24,7 @@ std::string printable(const std::string& text) {
 
 }  // namespace
 
-StreamOperator::StreamOperator() : terminal_(::isatty(STDERR_FILENO) == 1) {}
+StreamOperator::StreamOperator(bool post_again) : post_again_(post_again), terminal_(::isatty(STDERR_FILENO) == 1) {}
 
 void StreamOperator::end_progress_line() {
   if (progress_shown_) {
@@ -44,6 +44,13 @@ bool StreamOperator::ask_yes_no(const std::string& text) {
   end_progress_line();
   std::fprintf(stderr, "%s\n(no)\n", printable(text).c_str());
   return false;
+}
+
+bool StreamOperator::confirm_post_again(const std::string& text) {
+  messages_.push_back(text);
+  end_progress_line();
+  std::fprintf(stderr, "%s\n%s\n", printable(text).c_str(), post_again_ ? "(yes: --again)" : "(no)");
+  return post_again_;
 }
 
 std::optional<std::string> StreamOperator::choose_file(const std::string& /*title*/,

@@ -24,6 +24,9 @@ class Operator {
   virtual void show_message(const std::string& text, MessageIcon icon, const std::string& title) = 0;
   // The Yes/No question (no icon, empty title). True for Yes.
   virtual bool ask_yes_no(const std::string& text) = 0;
+  // Whether to post a file that was posted before: Yes and No, No the
+  // default, question icon, title "Tavenor". True for Yes.
+  virtual bool confirm_post_again(const std::string& text) = 0;
   // The file-open dialog; nullopt when the operator cancels.
   virtual std::optional<std::string> choose_file(const std::string& title, const std::string& initial_dir) = 0;
   // Progress of a run: `done` of `total` detail lines. (0, 0) clears it.

@@ -29,4 +29,63 @@ std::string_view cut(std::string_view text, std::size_t position, std::size_t le
   return text.substr(position - 1, length);
 }
 
+namespace {
+
+// The length of the UTF-8 character at `i`, 0 when the bytes there are not one.
+std::size_t utf8_length_at(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  if (lead == 0) return 0;
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+bool valid_utf8(std::string_view text) {
+  for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
+    length = utf8_length_at(text, i);
+    if (length == 0) return false;
+  }
+  return true;
+}
+
+std::string escape_non_utf8(std::string_view text) {
+  if (valid_utf8(text)) return std::string(text);
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = utf8_length_at(text, i);
+    if (length > 0) {
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(text[i++]);
+    out += "\\x";
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0xF];
+  }
+  return out;
+}
+
 }  // namespace kiv

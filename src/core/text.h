@@ -18,4 +18,12 @@ std::int64_t numeric_value(std::string_view text);
 // fewer (or none) when the text is shorter.
 std::string_view cut(std::string_view text, std::size_t position, std::size_t length);
 
+// Whether `text` is UTF-8 without a NUL byte: what a server stores as text.
+bool valid_utf8(std::string_view text);
+
+// `text` with each NUL byte and each byte that is not part of a UTF-8
+// character written as \xNN, so that it can be stored as text anywhere and
+// still shows which bytes the file held.
+std::string escape_non_utf8(std::string_view text);
+
 }  // namespace kiv

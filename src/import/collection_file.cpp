@@ -118,6 +118,8 @@ CollectionReader::CollectionReader(CollectionReader&& other) noexcept
       chunk_end_(other.chunk_end_),
       line_(std::move(other.line_)),
       overlong_(other.overlong_),
+      line_number_(other.line_number_),
+      observer_(std::move(other.observer_)),
       read_error_(other.read_error_),
       failed_(other.failed_),
       error_(std::move(other.error_)) {}
@@ -137,7 +139,10 @@ bool CollectionReader::fill() {
     errno = 0;
     chunk_end_ = std::fread(chunk_.get(), 1, kChunk, file_);
     if (std::ferror(file_)) read_error_ = errno != 0 ? errno : EIO;
-    if (chunk_end_ > 0) return true;
+    if (chunk_end_ > 0) {
+      if (observer_) observer_(std::string_view(chunk_.get(), chunk_end_));
+      return true;
+    }
   }
   if (read_error_ != 0) {
     failed_ = true;
@@ -170,6 +175,7 @@ std::optional<std::string_view> CollectionReader::next() {
       }
     }
     if (failed_ || !any) return std::nullopt;
+    ++line_number_;
     std::size_t length = line_.size();
     // A CR before the LF, or before the end of the file, is the line end.
     if (!overlong_ && length > 0 && line_[length - 1] == '\r') --length;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,6 +74,12 @@ class CollectionReader {
   std::optional<std::string_view> next();
   // The record last returned was longer than kLongestLine and is cut short.
   bool overlong() const { return overlong_; }
+  // The line of the file the record last returned stands on, every line
+  // counted (short ones too), 1 for the first.
+  std::int64_t line_number() const { return line_number_; }
+  // Every byte read from the file goes to `observer` as it is read, once,
+  // in order (the file's hash is made that way, without a read of its own).
+  void observe_bytes(std::function<void(std::string_view)> observer) { observer_ = std::move(observer); }
   bool failed() const { return failed_; }
   const Error& error() const { return error_; }
 
@@ -86,6 +93,8 @@ class CollectionReader {
   std::size_t chunk_end_ = 0;
   std::string line_;
   bool overlong_ = false;
+  std::int64_t line_number_ = 0;
+  std::function<void(std::string_view)> observer_;
   int read_error_ = 0;  // errno of a read error not yet reported
   bool failed_ = false;
   Error error_;
@@ -107,7 +116,9 @@ struct Validation {
 };
 
 // The validation result, or the Error that kept the file from being read.
-std::variant<Validation, Error> validate_file(const std::string& path);
+// `observer` sees every byte of the file the pass reads.
+std::variant<Validation, Error> validate_file(const std::string& path,
+                                              std::function<void(std::string_view)> observer = {});
 // The same pass over the records an open reader has left.
 std::variant<Validation, Error> validate_records(CollectionReader& reader);
 

@@ -19,6 +19,7 @@ class DeferredOperator : public Operator {
     held_.push_back({text, icon, title});
   }
   bool ask_yes_no(const std::string& text) override { return target_.ask_yes_no(text); }
+  bool confirm_post_again(const std::string& text) override { return target_.confirm_post_again(text); }
   std::optional<std::string> choose_file(const std::string& title, const std::string& initial_dir) override {
     return target_.choose_file(title, initial_dir);
   }

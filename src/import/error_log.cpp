@@ -63,6 +63,12 @@ std::optional<Error> ErrorLog::write(std::string_view detail_line, std::string_v
   return std::nullopt;
 }
 
+std::optional<Error> ErrorLog::sync() {
+  if (file_ == nullptr) return std::nullopt;
+  if (std::fflush(file_) != 0 || ::fsync(::fileno(file_)) != 0) return file_error(errno, "無法寫入錯誤記錄檔", path_);
+  return std::nullopt;
+}
+
 std::optional<Error> ErrorLog::close() {
   if (file_ == nullptr) return std::nullopt;
   std::optional<Error> error;

@@ -27,6 +27,8 @@ class ErrorLog {
 
   // Writes one failed line; an Error when the log cannot be created or written.
   std::optional<Error> write(std::string_view detail_line, std::string_view message);
+  // Puts what was written on disk and keeps the log open for more.
+  std::optional<Error> sync();
   // Flushes to disk; an Error when that fails.
   std::optional<Error> close();
 

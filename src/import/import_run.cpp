@@ -1,29 +1,20 @@
 #include "import/import_run.h"
 
-#include <chrono>
-#include <ctime>
 #include <vector>
 
 #include "core/text.h"
 #include "import/collection_file.h"
-#include "import/deferred_operator.h"
-#include "import/error_log.h"
-#include "import/line_dispatch.h"
+#include "import/posting_pass.h"
+#include "journal/history.h"
+#include "journal/sha256.h"
 #include "source/folder_probe.h"
 #include "source/transfer_source.h"
 #include "store/connection.h"
 #include "store/db_error.h"
-#include "store/transaction.h"
 
 namespace kiv::import {
 
 namespace {
-
-// Posted lines are grouped into one transaction for speed and committed
-// often, so that a crash or a failing machine loses at most this much work
-// (and never half a line).
-constexpr std::int64_t kLinesPerCommit = 256;
-constexpr auto kCommitInterval = std::chrono::milliseconds(250);
 
 std::string summary_text(std::int64_t lines, const TrailerLine& trailer) {
   return "此 銷 帳 檔 案 之 總 筆 數 為 " + std::to_string(lines) + "\r\n\r\n" + "入 帳 總 筆 數 為 " +
@@ -35,176 +26,24 @@ std::string question_text(std::int64_t errors, const std::string& log_path) {
   return "共 " + std::string(" ") + std::to_string(errors) + " 筆銷帳異常" + "\r" + "是否立刻查看" + log_path + "檔案";
 }
 
-std::tm local_now() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return local;
+// The run as the journal will record it, from what the validation pass saw.
+journal::RunRecord run_record(const RunRequest& request, const std::string& source, journal::Sha256& hash,
+                              const Validation& validation) {
+  journal::RunRecord run;
+  run.context = request.context;
+  run.source = source;
+  run.size = static_cast<std::int64_t>(hash.size());
+  run.sha256 = hash.hex_digest();
+  run.lines = validation.detail_count;
+  if (validation.last_trailer) {
+    run.trailer = true;
+    run.file_cnt = validation.last_trailer->file_cnt;
+    run.file_amt = validation.last_trailer->file_amt;
+    run.posted_cnt = validation.last_trailer->posted_cnt;
+    run.posted_amt = validation.last_trailer->posted_amt;
+  }
+  return run;
 }
-
-// Counts of lines posted inside the open transaction: they become the run's
-// counts only once that transaction is committed. The lines themselves are
-// kept too, so that if the transaction is lost they can be logged as not
-// posted instead of vanishing unexplained.
-struct Pending {
-  std::int64_t ok = 0;
-  std::int64_t failed = 0;
-  Cents cents = 0;
-  std::int64_t lines = 0;
-  std::vector<std::string> written;
-};
-
-class PostingPass {
- public:
-  PostingPass(const RunRequest& request, Operator& op, LineOperations& operations, store::Connection& db,
-              RunResult& result)
-      : op_(op),
-        deferred_(op),
-        operations_(operations),
-        db_(db),
-        result_(result),
-        log_(error_log_path(request.paths.work_dir(), local_now())) {}
-
-  // Posts every detail line up to the first trailer. False when an error
-  // ended the run (already reported).
-  bool run(const std::string& source, std::optional<TrailerLine>& trailer) {
-    Error error;
-    auto reader = CollectionReader::open(source, error);
-    if (!reader) return fail(error);
-    std::int64_t i = 0;
-    while (auto line = reader->next()) {
-      if (record_kind(*line) != RecordKind::detail) {
-        trailer = cut_trailer(*line);
-        break;
-      }
-      ++i;
-      op_.show_progress(i, result_.lines);
-      op_.pump_events();
-      if (!post_line(*line)) return false;
-    }
-    if (reader->failed()) return fail(reader->error());
-    if (auto failure = commit()) return fail(*failure);
-    deferred_.release();
-    if (auto failure = log_.close()) return fail(*failure);
-    if (log_.created()) result_.log_path = log_.path();
-    return true;
-  }
-
- private:
-  bool post_line(std::string_view raw) {
-    const DetailLine detail = cut_detail(raw);
-    ctx_.payer_id = detail.payer_id;
-    ctx_.payer_acct = detail.payer_acct;
-    ctx_.comb_flag = detail.comb_flag;
-    ctx_.tran_day2.clear();
-    ctx_.pay_way.clear();
-
-    LineVerdict verdict;
-    try {
-      if (!transaction_) {
-        transaction_.emplace(db_);
-        batch_started_ = std::chrono::steady_clock::now();
-      }
-      store::Savepoint line(db_, "kiv_line");
-      writeoff::Session session{db_, deferred_};
-      verdict = dispatch_line(session, ctx_, detail, operations_);
-      if (verdict.end == LineEnd::environment) {
-        // After an I/O error, a full disk or a damaged page SQLite has rolled
-        // the whole transaction back and the savepoint is gone with it: the
-        // failure to report is the line's, not that of undoing it.
-        try {
-          line.rollback();
-        } catch (const store::DbError&) {
-        }
-      } else if (verdict.end == LineEnd::logged) {
-        line.rollback();
-      } else {
-        line.release();
-      }
-    } catch (const store::DbError& e) {
-      verdict = LineVerdict{LineEnd::environment, {}, e.error()};
-    }
-
-    if (verdict.end != LineEnd::logged && verdict.end != LineEnd::environment) pending_.written.emplace_back(raw);
-    switch (verdict.end) {
-      case LineEnd::posted_with_amount:
-        pending_.cents += detail.amount_cents;
-        [[fallthrough]];
-      case LineEnd::posted:
-        ++pending_.ok;
-        break;
-      case LineEnd::failed_transfer:
-        ++pending_.failed;
-        break;
-      case LineEnd::logged:
-        if (auto failure = log_.write(raw, verdict.log_message)) return fail(*failure);
-        ++result_.errors;
-        break;
-      case LineEnd::environment:
-        return fail(verdict.error);
-    }
-    ++pending_.lines;
-    if (deferred_.holding() || pending_.lines >= kLinesPerCommit ||
-        std::chrono::steady_clock::now() - batch_started_ >= kCommitInterval) {
-      if (auto failure = commit()) return fail(*failure);
-      deferred_.release();
-    }
-    return true;
-  }
-
-  std::optional<Error> commit() {
-    if (!transaction_) return std::nullopt;
-    std::optional<Error> failure;
-    try {
-      transaction_->commit();
-    } catch (const store::DbError& e) {
-      failure = e.error();
-    }
-    const bool committed = transaction_->committed();
-    transaction_.reset();  // rolls back what is not committed: those lines were not posted
-    if (committed) {
-      // A commit that failed only after it was whole on disk posted its
-      // lines: they are counted, never logged as lost.
-      result_.ok += pending_.ok;
-      result_.failed += pending_.failed;
-      result_.posted_cents += pending_.cents;
-    } else {
-      lost_ = std::move(pending_.written);
-    }
-    pending_ = {};
-    return failure;
-  }
-
-  // Ends the run on an error: what was posted before is kept, the message
-  // is shown once.
-  bool fail(const Error& error) {
-    // The first failure is the cause to report. A commit failing after it
-    // (SQLite may have rolled the batch back already) leaves its lines
-    // uncounted, which is all the operator needs to know of it.
-    (void)commit();
-    deferred_.release();
-    for (const auto& raw : lost_) {
-      if (log_.write(raw, log_text::kWriteFailed)) break;
-      ++result_.errors;
-    }
-    (void)log_.close();
-    if (log_.created()) result_.log_path = log_.path();
-    report_error(op_, error);
-    return false;
-  }
-
-  Operator& op_;
-  DeferredOperator deferred_;
-  LineOperations& operations_;
-  store::Connection& db_;
-  RunResult& result_;
-  ErrorLog log_;
-  writeoff::LineContext ctx_;
-  std::optional<store::Transaction> transaction_;
-  std::chrono::steady_clock::time_point batch_started_;
-  Pending pending_;
-  std::vector<std::string> lost_;  // lines of a batch whose commit failed
-};
 
 }  // namespace
 
@@ -229,7 +68,8 @@ RunResult read_data(const RunRequest& request, Operator& op, LineOperations* ope
     source = request.path_text;
   }
 
-  auto checked = validate_file(source);
+  journal::Sha256 hash;  // of the bytes as the validation pass reads them
+  auto checked = validate_file(source, [&hash](std::string_view bytes) { hash.update(bytes); });
   if (auto* error = std::get_if<Error>(&checked)) {
     report_error(op, *error);
     result.outcome = RunOutcome::error;
@@ -244,21 +84,41 @@ RunResult read_data(const RunRequest& request, Operator& op, LineOperations* ope
     inform(op, kMsgTotalsDiffer);
     return result;
   }
-  result.lines = validation.detail_count;
+  PassPlan plan;
+  plan.journal_run = run_record(request, source, hash, validation);
   result.outcome = RunOutcome::error;
 
   std::optional<store::Connection> db;
   try {
     db.emplace(store::Connection::open(request.paths, [&op] { op.pump_events(); }));
     db->set_busy_timeout_ms(request.busy_timeout_ms);
+    if (request.dry_run) db->backend().hold_changes_in_memory(true);
+    // The same file again: after a completed run only when the operator
+    // says so; after one that did not complete, from where it stopped.
+    const auto previous = request.journal ? journal::latest_post_of(*db, plan.journal_run->sha256) : std::nullopt;
+    if (previous && previous->completed()) {
+      if (!op.confirm_post_again(post_again_text(previous->ended))) {
+        result.outcome = RunOutcome::stopped;
+        return result;
+      }
+    } else if (previous) {
+      plan.settled = journal::settled_lines(*db, previous->run);
+      plan.journal_run->resumes = previous->run;
+      result.resumed_run = previous->run;
+    }
   } catch (const store::DbError& e) {
+    result.lines = validation.detail_count;
     report_error(op, e.error());
     return result;
   }
+  result.lines = validation.detail_count;
+  if (!request.journal) plan.journal_run.reset();
 
   std::optional<TrailerLine> trailer;
-  PostingPass pass(request, op, ops, *db, result);
+  PostingPass pass(request, op, ops, *db, result, std::move(plan));
   if (!pass.run(source, trailer)) return result;
+  // Every line was reached: a part missing from the total is a difference.
+  result.balance.credited_total = validation.credited_total;
 
   if (trailer) {
     result.summary = summary_text(result.lines, *trailer);
@@ -279,6 +139,10 @@ RunResult read_data(const RunRequest& request, Operator& op, LineOperations* ope
   }
   op.show_progress(0, 0);
   return result;
+}
+
+std::string post_again_text(const std::string& ended) {
+  return "此檔案已於 " + journal::minute_text(ended) + " 入帳,是否再次入帳?";
 }
 
 RunResult confirm_run(const RunRequest& request, Operator& op, LineOperations* operations,

@@ -11,8 +11,13 @@
 #include "core/operator.h"
 #include "core/paths.h"
 #include "import/line_operations.h"
+#include "journal/journal.h"
 
 namespace kiv::import {
+
+// Told each detail line's outcome once it is final (its transaction
+// committed), in file order; the line's changes are not included.
+using LineObserver = std::function<void(const journal::LineRecord&)>;
 
 // What the window (or the headless tool) hands to a run.
 struct RunRequest {
@@ -20,6 +25,18 @@ struct RunRequest {
   bool floppy_selected = false;  // Opt1; otherwise the path in path_text
   std::string path_text;         // txt_path
   int busy_timeout_ms = 5000;    // how long a statement waits for another program
+  // How long a batch of lines stays open at most before it is committed. A
+  // measurement under an instruction counter, which slows the run many times
+  // over, lengthens it so that the batches are as large as in a real run.
+  int commit_interval_ms = 250;
+  journal::RunContext context{};  // who runs it, kept with the run in the journal
+  // The whole run in one transaction rolled back at its end: the same
+  // counters, messages and balance, but no error log, no journal and the
+  // database as it was (the file store's file byte for byte).
+  bool dry_run = false;
+  // Recording the run in the journal; off only to measure what it costs.
+  bool journal = true;
+  LineObserver on_line{};
 };
 
 struct RunResult;
@@ -45,6 +62,12 @@ struct RunResult {
   Cents posted_cents = 0;          // sum of the amounts posted, exact
   std::optional<std::string> log_path;
   std::string summary;  // the summary message, when the file has a trailer
+  // Resuming a run of the same file that did not complete: the lines it
+  // had settled were left alone and are counted here, not in ok or failed.
+  std::int64_t settled = 0;
+  std::int64_t resumed_run = 0;  // that run's number
+  std::int64_t run_number = 0;   // this run's number in the journal; 0 when none was recorded
+  journal::Balance balance;      // valid with the counters
 
   // The amount counter: the exact sum rounded once, a half to even.
   std::int64_t posted_total() const { return round_half_even(posted_cents); }
@@ -61,6 +84,9 @@ RunResult confirm_run(const RunRequest& request, Operator& op, LineOperations* o
 // each detail line posted whole or not at all.
 RunResult read_data(const RunRequest& request, Operator& op, LineOperations* operations = nullptr,
                     const CountersReady& on_counters = {});
+
+// The question before posting a file that a completed run posted already.
+std::string post_again_text(const std::string& ended);
 
 // Log texts of the lines the run could not post.
 namespace log_text {

@@ -37,7 +37,7 @@ LineVerdict lookup_failure(writeoff::Session& session, const LookupResult& resul
 }  // namespace
 
 LineVerdict dispatch_line(writeoff::Session& session, writeoff::LineContext& ctx, const DetailLine& d,
-                          LineOperations& ops) {
+                          LineOperations& ops, AgencyMarks* marks) {
   const LookupResult payment = ops.select_KIV8_Payment(session, ctx, d.stdid, d.grpid, d.tran_day_mdy);
   if (payment.status == OpStatus::env_failed) return environment(payment.error);
   if (payment.value == 0) return logged(log_text::kNoPaymentRecord);
@@ -49,7 +49,10 @@ LineVerdict dispatch_line(writeoff::Session& session, writeoff::LineContext& ctx
     return logged(ctx.stu_label + (ctx.pay_way == "3" ? log_text::kPaidInCash : log_text::kDuplicate));
   }
 
-  if (const OpResult r = ops.update_kiv10(session, d.tran_day, d.grpid); !r.ok()) return write_failure(r);
+  if (marks == nullptr || !marks->marked(d.tran_day, d.grpid)) {
+    if (const OpResult r = ops.update_kiv10(session, d.tran_day, d.grpid); !r.ok()) return write_failure(r);
+    if (marks != nullptr) marks->mark(d.tran_day, d.grpid);
+  }
   if (const OpResult r = ops.default_kiv8(session, ctx, d.tran_day, d.stdid, d.grpid); !r.ok()) {
     return write_failure(r);
   }

@@ -57,10 +57,11 @@ std::variant<Validation, Error> validate_records(CollectionReader& reader) {
   return v;
 }
 
-std::variant<Validation, Error> validate_file(const std::string& path) {
+std::variant<Validation, Error> validate_file(const std::string& path, std::function<void(std::string_view)> observer) {
   Error error;
   auto reader = CollectionReader::open(path, error);
   if (!reader) return error;
+  reader->observe_bytes(std::move(observer));
   return validate_records(*reader);
 }
 

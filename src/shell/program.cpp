@@ -21,7 +21,8 @@ void Program::cmd_confirm_Click() {
   if (window_.running() || exiting_) return;
   window_.clear_counters();
   window_.set_running(true);
-  const import::RunRequest request{window_.paths(), window_.floppy_selected(), window_.path_text()};
+  import::RunRequest request{window_.paths(), window_.floppy_selected(), window_.path_text()};
+  request.context = {context_.ctx_arg1, context_.ctx_arg2, context_.ctx_arg3};
   const auto show_counters = [this](const import::RunResult& r) {
     window_.set_line_count_text(group_digits(r.lines));
     window_.set_posted_amount_text(group_digits(r.posted_total()));

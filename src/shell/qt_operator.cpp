@@ -56,6 +56,15 @@ bool QtOperator::ask_yes_no(const std::string& text) {
   return box.exec() == QMessageBox::Yes;
 }
 
+bool QtOperator::confirm_post_again(const std::string& text) {
+  QMessageBox box(QMessageBox::Question, QString::fromLatin1(kAppTitle), screen_text(text),
+                  QMessageBox::Yes | QMessageBox::No, parent_);
+  box.setTextFormat(Qt::PlainText);
+  // Posting a file twice is the costly mistake: a reflex Enter must not do it.
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<std::string> QtOperator::choose_file(const std::string& title, const std::string& initial_dir) {
   QFileDialog dialog(parent_, QString::fromStdString(title), file_name_text(initial_dir));
   // The desktop's own dialog may load a second SQLite library into the process.

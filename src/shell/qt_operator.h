@@ -27,6 +27,7 @@ class QtOperator : public Operator {
 
   void show_message(const std::string& text, MessageIcon icon, const std::string& title) override;
   bool ask_yes_no(const std::string& text) override;
+  bool confirm_post_again(const std::string& text) override;
   std::optional<std::string> choose_file(const std::string& title, const std::string& initial_dir) override;
   void show_progress(std::int64_t done, std::int64_t total) override;
   void pump_events() override;

@@ -11,6 +11,7 @@
 namespace kiv::store {
 
 class Backend;
+class RowCapture;
 
 inline constexpr const char* kSuitePassword = "QZMPW";
 
@@ -56,8 +57,14 @@ class Connection {
 
   Backend& backend() { return *backend_; }
 
+  // The capture that watches this connection's writes for the journal;
+  // RowCapture attaches and detaches itself.
+  void attach_capture(RowCapture* capture) { capture_ = capture; }
+  RowCapture* capture() const { return capture_; }
+
  private:
   std::unique_ptr<Backend> backend_;
+  RowCapture* capture_ = nullptr;
 };
 
 // Fails with kErrGeneralFailure naming the first table or column of the

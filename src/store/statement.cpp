@@ -5,6 +5,8 @@
 #include "core/text.h"
 #include "store/backend.h"
 #include "store/db_error.h"
+#include "store/row_capture.h"
+#include "store/row_image.h"
 #include "store/values.h"
 
 namespace kiv::store {
@@ -59,12 +61,30 @@ Statement::Statement(Connection& connection, const Sql& sql) {
     cursor_ = kept.get();
   }
   cursor_->in_use = true;
+  if (RowCapture* capture = connection.capture(); capture != nullptr && capture->in_line()) {
+    watch(capture, capture->shape_of(sql));
+  }
 }
 
 Statement::Statement(Connection& connection, std::string_view sql)
     : own_(connection.backend().prepare(render(sql, connection.dialect()), false)) {
   cursor_ = own_.get();
   cursor_->in_use = true;
+  if (RowCapture* capture = connection.capture(); capture != nullptr && capture->in_line()) {
+    watch(capture, capture->shape_of(sql));
+  }
+}
+
+void Statement::watch(RowCapture* capture, const WatchedWrite& write) {
+  if (write.shape.kind == WriteKind::none) return;
+  capture_ = capture;
+  write_ = &write;
+}
+
+void Statement::remember(int index, Value value) {
+  if (index < 1) return;
+  if (bound_.size() <= static_cast<std::size_t>(index)) bound_.resize(static_cast<std::size_t>(index) + 1);
+  bound_[static_cast<std::size_t>(index)] = std::move(value);
 }
 
 Statement::~Statement() {
@@ -74,35 +94,75 @@ Statement::~Statement() {
 
 Statement& Statement::bind(int index, std::string_view text) {
   cursor_->bind_text(index, text);
+  if (capture_ != nullptr) remember(index, Value::of_text(text));
   return *this;
 }
 
 Statement& Statement::bind(int index, std::int64_t value) {
   cursor_->bind_int(index, value);
+  if (capture_ != nullptr) remember(index, Value::of_integer(value));
   return *this;
 }
 
 Statement& Statement::bind_null(int index) {
   cursor_->bind_null(index);
+  if (capture_ != nullptr) remember(index, Value{});
+  return *this;
+}
+
+Statement& Statement::bind(int index, const Value& value) {
+  switch (value.kind) {
+    case ValueKind::null:
+      cursor_->bind_null(index);
+      break;
+    case ValueKind::integer:
+      cursor_->bind_int(index, value.integer);
+      break;
+    case ValueKind::real:
+      cursor_->bind_real(index, value.real);
+      break;
+    case ValueKind::decimal:
+    case ValueKind::text:
+      cursor_->bind_text(index, value.bytes);
+      break;
+    case ValueKind::blob:
+      cursor_->bind_blob(index, value.bytes);
+      break;
+  }
+  if (capture_ != nullptr) remember(index, value);
   return *this;
 }
 
 bool Statement::step() {
-  return cursor_->step();
+  if (capture_ == nullptr) return cursor_->step();
+  if (!started_) {
+    started_ = true;
+    capture_->before_write(*write_, bound_);
+  }
+  const bool row = cursor_->step();
+  if (!row && write_->shape.kind == WriteKind::insert) capture_->inserted(*write_, cursor_->inserted_rowid());
+  return row;
 }
 
 std::int64_t Statement::run() {
-  while (cursor_->step()) {
+  while (step()) {
   }
   return cursor_->changes();
 }
 
 void Statement::run_later() {
+  // A journalled write must be seen before and after, so it cannot wait.
+  if (capture_ != nullptr) {
+    run();
+    return;
+  }
   cursor_->run_later();
 }
 
 void Statement::reset() {
   cursor_->reset();
+  started_ = false;
+  bound_.clear();
 }
 
 int Statement::column_count() const {
@@ -134,6 +194,7 @@ std::string Statement::yes_no_text(int column) const {
       return value && *value != 0 ? "True" : "False";
     }
     case ValueKind::text:
+    case ValueKind::blob:
       break;
   }
   const std::string value = trim(cursor_->text(column));
@@ -163,6 +224,7 @@ std::optional<Cents> Statement::cents(int column) const {
       return value;
     }
     case ValueKind::text:
+    case ValueKind::blob:
       break;
   }
   const std::string text = cursor_->text(column);
@@ -173,6 +235,10 @@ std::optional<Cents> Statement::cents(int column) const {
 
 std::int64_t Statement::integer(int column) const {
   return cursor_->integer(column);
+}
+
+Value Statement::value(int column) const {
+  return cursor_->value(column);
 }
 
 std::string Statement::date_mdy(int column) const {

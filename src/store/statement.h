@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/money.h"
 #include "store/connection.h"
@@ -13,11 +14,16 @@
 namespace kiv::store {
 
 class Cursor;
+class RowCapture;
+struct Value;
+struct WatchedWrite;
 
 // One execution of a statement: bind, then step through its rows or run it.
 // A statement declared as Sql is prepared once per connection and reused;
 // plain text is prepared for this one use. Every value reaches the store as a
-// bound parameter; every failure is thrown as DbError.
+// bound parameter; every failure is thrown as DbError. While a RowCapture
+// watches the connection, a statement that writes remembers its values and
+// lets the capture see the rows before and after.
 class Statement {
  public:
   Statement(Connection& connection, const Sql& sql);
@@ -33,6 +39,8 @@ class Statement {
   Statement& bind(int index, std::int64_t value);
   Statement& bind(int index, int value) { return bind(index, static_cast<std::int64_t>(value)); }
   Statement& bind_null(int index);
+  // A value as read, written back with its kind.
+  Statement& bind(int index, const Value& value);
 
   // Advances to the next row: true when there is one, false at the end.
   bool step();
@@ -59,10 +67,20 @@ class Statement {
   std::int64_t integer(int column) const;
   // A date column as "mm/dd/yyyy"; "" for null.
   std::string date_mdy(int column) const;
+  // The column's value with its kind, exactly as the store holds it.
+  Value value(int column) const;
 
  private:
+  void watch(RowCapture* capture, const WatchedWrite& write);
+  void remember(int index, Value value);
+
   Cursor* cursor_ = nullptr;
   std::unique_ptr<Cursor> own_;
+  // Set only while a capture watches a statement that writes.
+  RowCapture* capture_ = nullptr;
+  const WatchedWrite* write_ = nullptr;
+  std::vector<Value> bound_;
+  bool started_ = false;
 };
 
 }  // namespace kiv::store

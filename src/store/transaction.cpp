@@ -34,6 +34,10 @@ void Transaction::commit() {
   committed_ = true;
 }
 
+bool Transaction::still_open() const {
+  return active_ && connection_.backend().in_transaction();
+}
+
 void Transaction::rollback() {
   active_ = false;
   connection_.backend().rollback();

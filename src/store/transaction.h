@@ -22,6 +22,9 @@ class Transaction {
   // Whether the transaction is on disk: commit() returned, or threw only
   // after the commit was whole.
   bool committed() const { return committed_; }
+  // Whether the store still holds it open: after some I/O errors SQLite has
+  // rolled it back on its own, and what is written then would commit alone.
+  bool still_open() const;
 
  private:
   Connection& connection_;

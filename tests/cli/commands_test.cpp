@@ -78,7 +78,7 @@ TEST_P(Cli, DemoInitPostAndCompactTellCompletedStoppedAndErrorByTheirExitStatus)
                            " ,新增繳費記錄失敗 ", " 合併轉帳寫入失敗,查無繳費記錄 "}) {
     EXPECT_NE(log.find(std::string(text) + "\r\n"), std::string::npos) << "the demo reaches " << text;
   }
-  run = tool({"post", "--root", root, file});
+  run = tool({"post", "--root", root, "--again", file});
   for (const char* line : {"銷帳總筆數     300\n", "轉帳成功筆數   0\n", "轉帳不成功筆數 0\n"})
     EXPECT_TRUE(run.status == 0 && run.out.find(line) != std::string::npos) << "a second post writes nothing off";
   const auto contents = [&] {

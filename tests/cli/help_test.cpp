@@ -24,7 +24,7 @@ std::string option_text(const cli::OptionSpec& option) {
 TEST(Help, GoesToStandardOutputWithStatusZeroAndAWrongCommandLineToStandardErrorWithTwo) {
   TempSuite scratch(false);
   const std::string overview = run_tool(scratch.root(), {"--help"}).out;
-  const std::string post_help = "usage: kiv2700 post [--root DIR] [--json] FILE\n";
+  const std::string post_help = "usage: kiv2700 post [--root DIR] [--json] [--again] [--dry-run] [--lines] FILE\n";
   const std::string demo_help = "usage: kiv2700 demo [--root DIR] [--students N] [--every-case] [--server URI]\n";
   const struct {
     std::vector<std::string> args;

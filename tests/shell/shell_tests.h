@@ -14,4 +14,5 @@ class ShellTest : public QObject {
   void load_controls_source_choice_and_hot_keys();
   void confirm_runs_the_import_from_the_chosen_source();
   void exit_hands_back_to_the_menu_with_the_context();
+  void same_file_question_box_and_answers_in_the_window();
 };

@@ -215,7 +215,7 @@ class ServerStop : public import::LineOperations {
   int at_line_, lines_ = 0;
 };
 
-TEST(ServerStore, ShutDownMidRunEndsTheRunWithOneMessageKeepsCommittedLinesAndARerunCompletes) {
+TEST(ServerStore, ShutDownMidRunEndsTheRunWithOneMessageKeepsCommittedLinesAndARerunResumes) {
   KIV_REQUIRE_TEST_SERVER();
   constexpr int kLines = 2000;
   PrivateCluster cluster;
@@ -250,7 +250,8 @@ TEST(ServerStore, ShutDownMidRunEndsTheRunWithOneMessageKeepsCommittedLinesAndAR
   const auto rerun = import::confirm_run({paths, false, paths.staging_file()}, again);
   EXPECT_EQ(rerun.outcome, import::RunOutcome::completed);
   EXPECT_EQ(rerun.ok, kLines - r.ok);
-  EXPECT_EQ(rerun.errors, r.ok) << "what was posted before is logged as written off already";
+  EXPECT_EQ(rerun.errors, 0);
+  EXPECT_EQ(rerun.settled, r.ok) << "the run that was cut off is resumed: its posted lines are left alone";
   auto db = store::Connection::open(paths);
   EXPECT_EQ(count_rows(db, "KIV8_Payment", "paystas<>0 AND pay_record='1' AND payday IS NOT NULL"), kLines);
 }

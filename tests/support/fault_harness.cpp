@@ -140,11 +140,12 @@ void append_value(std::string& out, sqlite3_stmt* st, int column) {
 
 }  // namespace
 
-std::string dump(sqlite3* db, bool with_rowids) {
+std::string dump(sqlite3* db, bool with_rowids, bool with_journal) {
   std::string out;
   std::vector<std::string> tables;
+  const std::string which = with_journal ? "" : " WHERE tbl_name NOT LIKE 'KIV27!_%' ESCAPE '!'";
   std::string failure =
-      each_row(db, "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name", [&](auto* st) {
+      each_row(db, "SELECT type, name, tbl_name, sql FROM sqlite_master" + which + " ORDER BY name", [&](auto* st) {
         out += "schema";
         for (int c = 0; c < 4; ++c) {
           out += ' ';
@@ -171,9 +172,15 @@ std::string dump(sqlite3* db, bool with_rowids) {
   return out;
 }
 
-std::string dump_file(const std::string& path, bool with_rowids) {
+std::string dump_file(const std::string& path, bool with_rowids, bool with_journal) {
   DiskDb db(path);
-  return dump(db.handle(), with_rowids);
+  return dump(db.handle(), with_rowids, with_journal);
+}
+
+std::int64_t journal_lines(const std::string& path) {
+  DiskDb db(path);
+  if (db.scalar("SELECT count(*) FROM sqlite_master WHERE name = 'KIV27_Line'") == "0") return 0;
+  return std::stoll(db.scalar("SELECT count(*) FROM KIV27_Line"));
 }
 
 std::string integrity(const std::string& path) {

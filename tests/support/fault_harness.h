@@ -45,8 +45,16 @@ class DiskDb {
 // data exactly when their dumps are equal.
 // Without rowids, the order of the rows still counts but not their numbers
 // (a compaction may renumber rows of tables without an INTEGER PRIMARY KEY).
-std::string dump(sqlite3* db, bool with_rowids = true);
-std::string dump_file(const std::string& path, bool with_rowids = true);
+// Without the journal, only the school's own tables: what a run did to the
+// school, whatever the runs recorded about themselves.
+std::string dump(sqlite3* db, bool with_rowids = true, bool with_journal = true);
+std::string dump_file(const std::string& path, bool with_rowids = true, bool with_journal = true);
+// The school's tables alone, rows with their rowids.
+inline std::string school_dump(const std::string& path) {
+  return dump_file(path, true, false);
+}
+// The detail lines the journal holds, 0 before the journal's tables exist.
+std::int64_t journal_lines(const std::string& path);
 // "ok", or what PRAGMA integrity_check found.
 std::string integrity(const std::string& path);
 // The first lines that differ between two dumps, for a failure message.

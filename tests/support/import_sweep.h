@@ -38,7 +38,8 @@ struct Ending {
   import::RunResult result;
   std::vector<RecordingOperator::Message> messages;
   std::vector<std::string> questions;
-  std::int64_t reached = 0;  // detail lines started
+  bool asked_to_post_again = false;  // and answered No
+  std::int64_t reached = 0;          // detail lines started
   std::vector<LogEntry> log;
 };
 
@@ -73,8 +74,9 @@ struct ImportWork {
 // A collection file of these detail lines with a trailer that agrees with them.
 void write_collection(const std::string& path, const std::vector<std::string>& details);
 
-// One whole run in this process on `root`.
-Ending post(const std::string& root, const std::string& file, import::LineOperations& ops);
+// One whole run in this process on `root`; asked whether to post a file
+// again, it answers `again`.
+Ending post(const std::string& root, const std::string& file, import::LineOperations& ops, bool again = false);
 Ending post(const std::string& root, const ImportWork& work);
 
 // What a clean run does: each line's road and end, the state after each
@@ -92,7 +94,8 @@ struct CleanRun {
 // The checks; each gives "" when it holds, else what is wrong.
 // (a) the database on disk passes integrity_check.
 std::string check_sound(const std::string& root);
-// (b) the database equals a clean run's after k whole lines, for k in `range`.
+// (b) the school's tables equal a clean run's after k whole lines, for k in
+// `range`, and the journal holds the lines of one such k.
 std::string check_clean_prefix(const std::string& root, const CleanRun& clean,
                                std::optional<std::pair<std::int64_t, std::int64_t>>& range);
 // (c) an error run said so once, with an error of the machine, after what the
@@ -102,13 +105,9 @@ std::string check_ending(const Ending& ending, const CleanRun& clean, const std:
 // (the line being posted when the machine failed may instead be explained by
 // the message alone), nothing else is, and the counters are those of k lines.
 std::string check_explained(const Ending& ending, const CleanRun& clean, std::int64_t k);
-// (e) running the same file again completes it: the end state is one clean
-// run's, leaving out the rows of the students named in `excused` (lines that
-// a second run cannot yet tell were posted by the first).
-std::string check_rerun_completes(const std::string& root, const ImportWork& work, const CleanRun& clean,
-                                  const std::set<std::string>& excused = {});
-// A dump less the rows that hold one of these student numbers.
-std::string without_rows_of(const std::string& state, const std::set<std::string>& stdids);
+// (e) running the same file again resumes the run and completes it, or finds
+// that it completed after all and is refused: the end state is one clean run's.
+std::string check_rerun_completes(const std::string& root, const ImportWork& work, const CleanRun& clean);
 
 // Whether an error number is that of a failing machine (I/O, full disk,
 // damaged file, busy, or a database that cannot be opened).

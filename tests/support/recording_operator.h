@@ -22,6 +22,7 @@ class RecordingOperator : public Operator {
     messages.push_back({text, icon, title, progress.size()});
   }
   bool ask_yes_no(const std::string& text) override { return questions.push_back(text), answer_yes; }
+  bool confirm_post_again(const std::string& text) override { return again_questions.push_back(text), post_again; }
   std::optional<std::string> choose_file(const std::string& title, const std::string& initial_dir) override {
     return dialogs.push_back(title + "|" + initial_dir), next_file;
   }
@@ -33,12 +34,14 @@ class RecordingOperator : public Operator {
   std::string open_document(const std::string& path) override { return opened.push_back(path), open_failure; }
 
   std::vector<Message> messages;
-  std::vector<std::string> questions, dialogs, opened;  // dialogs: "title|initial folder"
+  std::vector<std::string> questions, again_questions, dialogs, opened;  // dialogs: "title|initial folder"
   std::vector<std::pair<std::int64_t, std::int64_t>> progress;
   std::vector<std::pair<std::string, std::vector<std::string>>> started;
   int pumps = 0;
 
   bool answer_yes = false;
+  // Tests that post one file repeatedly mean to: Yes unless told otherwise.
+  bool post_again = true;
   std::optional<std::string> next_file;
   std::string start_failure, open_failure;
 };

@@ -79,6 +79,10 @@ class FileCursor : public Cursor {
   }
   void bind_int(int index, std::int64_t value) override { check_bind(sqlite3_bind_int64(stmt_, index, value), index); }
   void bind_null(int index) override { check_bind(sqlite3_bind_null(stmt_, index), index); }
+  void bind_real(int index, double value) override { check_bind(sqlite3_bind_double(stmt_, index, value), index); }
+  void bind_blob(int index, std::string_view bytes) override {
+    check_bind(sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT), index);
+  }
 
   bool step() override {
     const int rc = sqlite3_step(stmt_);
@@ -91,6 +95,7 @@ class FileCursor : public Cursor {
     throw DbError(sqlite_error(extended != SQLITE_OK ? extended : rc, message));
   }
   std::int64_t changes() const override { return sqlite3_changes(db_); }
+  std::int64_t inserted_rowid() const override { return sqlite3_last_insert_rowid(db_); }
   void reset() override {
     sqlite3_reset(stmt_);
     sqlite3_clear_bindings(stmt_);
@@ -109,6 +114,8 @@ class FileCursor : public Cursor {
         return ValueKind::integer;
       case SQLITE_FLOAT:
         return ValueKind::real;
+      case SQLITE_BLOB:
+        return ValueKind::blob;
       default:
         return ValueKind::text;
     }
@@ -121,6 +128,37 @@ class FileCursor : public Cursor {
   }
   std::int64_t integer(int column) const override { return sqlite3_column_int64(stmt_, column); }
   double real(int column) const override { return sqlite3_column_double(stmt_, column); }
+  // One call into the library per value: each call on the statement takes
+  // the connection's lock, those on the value do not.
+  Value value(int column) const override {
+    sqlite3_value* cell = sqlite3_column_value(stmt_, column);
+    Value v;
+    switch (sqlite3_value_type(cell)) {
+      case SQLITE_NULL:
+        break;
+      case SQLITE_INTEGER:
+        v.kind = ValueKind::integer;
+        v.integer = sqlite3_value_int64(cell);
+        break;
+      case SQLITE_FLOAT:
+        v.kind = ValueKind::real;
+        v.real = sqlite3_value_double(cell);
+        break;
+      case SQLITE_BLOB: {
+        v.kind = ValueKind::blob;
+        const void* bytes = sqlite3_value_blob(cell);
+        if (bytes != nullptr) v.bytes.assign(static_cast<const char*>(bytes), sqlite3_value_bytes(cell));
+        break;
+      }
+      default: {
+        v.kind = ValueKind::text;
+        const auto* text = sqlite3_value_text(cell);
+        if (text != nullptr) v.bytes.assign(reinterpret_cast<const char*>(text), sqlite3_value_bytes(cell));
+        break;
+      }
+    }
+    return v;
+  }
 
  private:
   void check_bind(int rc, int index) {
@@ -164,7 +202,9 @@ class FileBackend : public Backend {
   // last step fails, the transaction is committed all the same.
   bool committed_despite(const Error& error) const override { return error.number == SQLITE_IOERR_UNLOCK; }
   void rollback() override { execute("ROLLBACK"); }
+  bool in_transaction() const override { return sqlite3_get_autocommit(db_) == 0; }
   void set_busy_timeout_ms(int ms) override { busy_.timeout_ms = ms; }
+  void hold_changes_in_memory(bool on) override { execute(on ? "PRAGMA cache_spill=OFF" : "PRAGMA cache_spill=ON"); }
 
   sqlite3* handle() const { return db_; }
 

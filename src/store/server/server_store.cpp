@@ -1,10 +1,13 @@
 #include "store/server/server_store.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "core/text.h"
 #include "store/connection.h"
 #include "store/db_error.h"
 #include "store/server/pg_session.h"
@@ -33,40 +36,14 @@ constexpr const char* kBeginWrite =
     "BEGIN; SELECT pg_advisory_xact_lock(27002700, "
     "coalesce((SELECT oid::int4 FROM pg_namespace WHERE nspname = current_schema()), 0))";
 
-// Text the server would refuse (a NUL byte, bytes that are not UTF-8) is the
-// value's fault; refusing it here keeps the transaction usable.
-bool valid_utf8(std::string_view text) {
-  std::size_t i = 0;
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  while (i < text.size()) {
-    const unsigned char lead = byte(i);
-    if (lead == 0) return false;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) return false;
-    for (std::size_t k = 2; k < length; ++k) {
-      if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return false;
-    }
-    i += length;
-  }
-  return true;
+// The server says which row an insert made only when asked; the file store
+// knows it without. Only single statements reach a cursor.
+std::string returning_rowid(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t\n");
+  if (first == std::string::npos || text.size() - first < 7) return text;
+  std::string word = text.substr(first, 7);
+  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return word == "insert " ? text + " RETURNING rowid" : text;
 }
 
 class ServerCursor : public Cursor {
@@ -75,7 +52,7 @@ class ServerCursor : public Cursor {
   // statement is sent whole each time it runs.
   ServerCursor(PgSession& session, const RenderedSql& sql, std::optional<std::string> name)
       : session_(session),
-        text_(sql.text),
+        text_(returning_rowid(sql.text)),
         slot_(sql.slot),
         values_(static_cast<std::size_t>(sql.parameter_count)),
         name_(std::move(name)) {
@@ -83,6 +60,8 @@ class ServerCursor : public Cursor {
   }
 
   void bind_text(int index, std::string_view text) override {
+    // Text the server would refuse (a NUL byte, bytes that are not UTF-8)
+    // is the value's fault; refusing it here keeps the transaction usable.
     if (!valid_utf8(text)) {
       throw DbError(Error{kErrTypeMismatch, "型態不符合: 參數 " + std::to_string(index) + " 不是 UTF-8 文字", false});
     }
@@ -111,6 +90,11 @@ class ServerCursor : public Cursor {
   std::int64_t changes() const override {
     if (!result_) return 0;
     return std::strtoll(PQcmdTuples(result_.get()), nullptr, 10);
+  }
+  // Every insert a cursor runs returns its rowid for this.
+  std::int64_t inserted_rowid() const override {
+    if (!result_ || PQntuples(result_.get()) < 1 || PQnfields(result_.get()) < 1) return 0;
+    return std::strtoll(PQgetvalue(result_.get(), 0, 0), nullptr, 10);
   }
   void reset() override {
     result_.reset();
@@ -211,6 +195,7 @@ class ServerBackend : public Backend {
     }
   }
   void rollback() override { session_.exec("ROLLBACK"); }
+  bool in_transaction() const override { return PQtransactionStatus(session_.get()) != PQTRANS_IDLE; }
   void set_busy_timeout_ms(int ms) override {
     // The server takes 0 as "wait for ever"; the file store as "do not wait".
     const std::string value = std::to_string(ms > 0 ? ms : 1);

@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include "branch_school.h"
+#include "journal/undo.h"
+#include "store/journal_schema.h"
+#include "tool_run.h"
+
+namespace kiv::testing {
+namespace {
+
+using import::RunOutcome;
+
+// Asks the same-file question; notes whether the database was free then.
+class AgainOperator : public RecordingOperator {
+ public:
+  explicit AgainOperator(const TempSuite& suite) : suite_(suite) {}
+  bool confirm_post_again(const std::string& text) override {
+    try {
+      auto other = store::Connection::open(suite_.paths());
+      other.set_busy_timeout_ms(0);
+      other.execute("BEGIN IMMEDIATE; COMMIT;");
+    } catch (const std::exception&) {
+      asked_while_locked = true;
+    }
+    return RecordingOperator::confirm_post_again(text);
+  }
+  bool asked_while_locked = false;
+
+ private:
+  const TempSuite& suite_;
+};
+
+TEST(SameFile, AskedOnlyAfterACompletedRunThatStandsAndNoWritesNothing) {
+  const struct {
+    const char* name;
+    bool undo_first, other_file, answer, asked, posted;
+  } cases[] = {
+      {"posted before, No", false, false, false, true, false},
+      {"posted before, Yes", false, false, true, true, true},
+      {"posted before but undone", true, false, false, false, true},
+      {"another file", false, true, false, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempSuite suite;
+    suite.exec(std::string(kBranchSchool));
+    const auto content = [](std::vector<import::DetailFields> lines) {
+      std::string text;
+      Cents total = 0;
+      for (const auto& line : lines) {
+        text += import::format_detail(line) + "\r\n";
+        total += line.amount;
+      }
+      const auto count = static_cast<std::int64_t>(lines.size());
+      return text + import::format_trailer(count, total, count, total) + "\r\n";
+    };
+    const std::string file = suite.write_file("in/post1003.dat", content({paid("10001", 151500)}));
+    AgainOperator op(suite);
+    const auto first = import::confirm_run({suite.paths(), false, file}, op);
+    ASSERT_EQ(first.outcome, RunOutcome::completed);
+    auto db = suite.open();
+    if (c.undo_first) {
+      ASSERT_EQ(journal::undo_run(db, 1, {}).status, journal::UndoResult::Status::undone);
+    }
+    if (c.other_file) suite.write_file("in/post1003.dat", content({paid("10001", 151500), paid("10002", 1)}));
+    const std::string before = snapshot(db);
+    const auto runs_before = journal::list_runs(db).size();
+    op.post_again = c.answer;
+
+    const auto again = import::confirm_run({suite.paths(), false, file}, op);
+    ASSERT_EQ(op.again_questions.size(), c.asked ? 1u : 0u);
+    if (c.asked) {
+      const std::string ended = journal::find_run(db, 1)->ended;
+      const std::string shape = "dddd-dd-dd dd:dd:dd";
+      bool shaped = ended.size() == shape.size();
+      for (std::size_t i = 0; shaped && i < shape.size(); ++i) {
+        shaped = shape[i] == 'd' ? ended[i] >= '0' && ended[i] <= '9' : ended[i] == shape[i];
+      }
+      EXPECT_TRUE(shaped) << ended;
+      EXPECT_EQ(op.again_questions[0], "此檔案已於 " + ended.substr(0, 4) + "/" + ended.substr(5, 2) + "/" +
+                                           ended.substr(8, 2) + " " + ended.substr(11, 5) + " 入帳,是否再次入帳?");
+      EXPECT_FALSE(op.asked_while_locked);
+    }
+    EXPECT_EQ(again.outcome, c.posted ? RunOutcome::completed : RunOutcome::stopped);
+    EXPECT_EQ(again.counters_ready, c.posted);
+    EXPECT_TRUE(again.read_data_ran) << "the window selects the floppy again";
+    EXPECT_EQ(journal::list_runs(db).size(), runs_before + (c.posted ? 1 : 0));
+    if (!c.posted) {
+      EXPECT_TRUE(snapshot(db) == before);
+    }
+  }
+}
+
+TEST(Balance, PartsAddUpOnEveryFileAndTheJournalStatesTheSame) {
+  for (const Branch& b : kBranches) {
+    SCOPED_TRACE(b.name);
+    RunFixture f;
+    prepare_branch(f, b);
+    f.lines.push_back(import::format_detail(paid("10007", 151500, "05")));  // a failed transfer, never credited
+    f.lines.push_back(import::format_detail(paid("88888", 4200)));          // logged, credited
+    BranchSeam seam = seam_for(b);
+    const auto r = f.run(&seam);
+    ASSERT_EQ(r.outcome, RunOutcome::completed);
+    const journal::Balance& got = r.balance;
+    Cents credited = 0;
+    for (const std::string& line : f.lines) {
+      if (line.substr(78, 2) == "  ") credited += std::stoll(line.substr(43, 11));
+    }
+    EXPECT_EQ(got.credited_total, credited);
+    EXPECT_EQ(got.difference(), 0);
+    EXPECT_EQ(got.with_amount, r.posted_cents);
+    EXPECT_GE(got.logged, 4200);
+    EXPECT_EQ(got.not_reached, 0);
+    auto db = f.suite.open();
+    const journal::Balance stored = journal::run_balance(db, *journal::find_run(db, r.run_number));
+    EXPECT_EQ((std::vector<Cents>{stored.credited_total, stored.with_amount, stored.without_amount, stored.logged,
+                                  stored.not_reached, stored.settled}),
+              (std::vector<Cents>{got.credited_total, got.with_amount, got.without_amount, got.logged, got.not_reached,
+                                  got.settled}));
+  }
+}
+
+// The journal that cannot be written is the machine failing: one message,
+// the run ends, nothing of the batch stays.
+TEST(RunJournal, JournalThatCannotBeWrittenEndsTheRunWithOneMessageAndNothingPosted) {
+  const struct {
+    const char* name;
+    const char* setup;  // run after the journal's own tables were made
+  } cases[] = {
+      {"the run's table is another's", "DROP TABLE KIV27_Run; CREATE TABLE KIV27_Run (x TEXT)"},
+      {"a line's row cannot go in", "DROP TABLE KIV27_Line; CREATE TABLE KIV27_Line (run INTEGER, line_no INTEGER)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunFixture f;
+    f.seed(kBranchSchool);
+    {
+      auto db = f.suite.open();
+      for (const std::string& ddl : store::journal_ddl(db.dialect())) db.execute(ddl);
+      db.execute(c.setup);
+    }
+    f.detail("10001", 151500);
+    f.detail("10002", 151500);
+    auto db = f.suite.open();
+    const std::string before = snapshot(db);
+    const auto r = f.run();
+    EXPECT_EQ(r.outcome, RunOutcome::error);
+    EXPECT_EQ(r.ok, 0);
+    ASSERT_EQ(f.op.messages.size(), 1u);
+    EXPECT_EQ(f.op.messages[0].icon, MessageIcon::critical);
+    EXPECT_TRUE(snapshot(db) == before);
+  }
+}
+
+class CountingAgency : public import::LineOperations {
+ public:
+  writeoff::OpResult update_kiv10(Session& s, S day, S grpid) override {
+    ++calls;
+    return LineOperations::update_kiv10(s, day, grpid);
+  }
+  int calls = 0;
+};
+
+// An agency record marked by a line kept in the transaction is not marked
+// again; a line rolled back takes its mark with it.
+TEST(RunJournal, AgencyMarkedOncePerTransactionByLinesThatStay) {
+  const struct {
+    const char* name;
+    const char* seed;
+    std::vector<std::string> stdids;
+    int calls;
+    const char* agency;
+  } cases[] = {
+      {"three lines of one date and group", "", {"10001", "10002", "10003"}, 1, "1"},
+      {"the first line is rolled back",
+       "UPDATE KIV8_Payment SET payamt=NULL WHERE stdid='10001'",
+       {"10001", "10002"},
+       2,
+       "1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunFixture f;
+    f.seed(std::string(kBranchSchool) + c.seed);
+    for (const auto& id : c.stdids) f.detail(id, 151500);
+    CountingAgency ops;
+    const auto r = f.run(&ops);
+    EXPECT_EQ(r.outcome, RunOutcome::completed);
+    EXPECT_EQ(ops.calls, c.calls);
+    EXPECT_EQ(f.query("SELECT PayStas FROM KIV10_Agency WHERE tranday='2004-10-15' AND grpid=1"), c.agency);
+  }
+}
+
+// A dry run does what the real run does, then leaves no trace: the
+// database file byte for byte, no log, no journal.
+TEST(DryRun, CountsAsTheRealRunAndLeavesTheFileAsItWas) {
+  for (const Branch& b : kBranches) {
+    SCOPED_TRACE(b.name);
+    RunFixture f;
+    prepare_branch(f, b);
+    f.lines.push_back(import::format_detail(paid("88888", 4200)));
+    const std::string file = f.write();
+    const std::string bytes = slurp(f.suite.paths().db_path());
+    BranchSeam seam = seam_for(b);
+    std::vector<std::string> seen;
+    import::RunRequest dry{f.suite.paths(), false, file};
+    dry.dry_run = true;
+    dry.on_line = [&](const journal::LineRecord& line) {
+      seen.push_back(std::string(journal::outcome_name(line.outcome)) + line.log_text);
+    };
+    f.op.expect_free = false;  // a dry run holds the database to its end
+    const auto tried = import::confirm_run(dry, f.op, &seam);
+    f.op.expect_free = true;
+    EXPECT_EQ(tried.outcome, RunOutcome::completed);
+    EXPECT_EQ(slurp(f.suite.paths().db_path()), bytes);
+    EXPECT_EQ(f.files_in_work_dir(), 0) << "no error log";
+    EXPECT_FALSE(tried.log_path);
+
+    const auto real = import::confirm_run({f.suite.paths(), false, file}, f.op, &seam);
+    EXPECT_EQ((std::vector<std::int64_t>{tried.lines, tried.ok, tried.failed, tried.errors, tried.posted_cents,
+                                         tried.balance.logged, tried.balance.difference()}),
+              (std::vector<std::int64_t>{real.lines, real.ok, real.failed, real.errors, real.posted_cents,
+                                         real.balance.logged, real.balance.difference()}));
+    EXPECT_EQ(real.run_number, 1) << "the dry run recorded no run";
+    auto db = f.suite.open();
+    std::vector<std::string> recorded;
+    journal::for_each_line(db, 1, [&](const journal::LineRecord& line) {
+      recorded.push_back(std::string(journal::outcome_name(line.outcome)) + line.log_text);
+    });
+    EXPECT_EQ(seen, recorded);
+  }
+}
+
+}  // namespace
+}  // namespace kiv::testing
