@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -88,7 +89,11 @@ void print_text(const import::RunResult& r) {
 
 int run_post(const Options& options) {
   if (options.positional.size() != 1) return usage_error(*find_command("post"), "one collection file is needed");
-  import::RunRequest request{suite_paths(options), false, options.positional.front()};
+  // The journal keeps the file's path for later, read from anywhere.
+  std::string file = options.positional.front();
+  std::error_code ignored;
+  if (!file.empty()) file = std::filesystem::absolute(file, ignored).string();
+  import::RunRequest request{suite_paths(options), false, file};
   request.context = tool_context();
   request.dry_run = options.has("--dry-run");
   // Each line's outcome as it becomes final: printed at once, or kept for
