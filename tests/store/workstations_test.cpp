@@ -62,6 +62,12 @@ TEST_P(Workstations, TwoRunsOfTheSameFileSettleEachLineOnce) {
   const std::vector<ToolRun> runs = run_tools_together(twice.root(), {post, post});
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   for (const ToolRun& run : runs) {
+    // A run that starts only after the other has completed finds the file
+    // posted, and without an operator to say otherwise posts nothing.
+    if (run.status == 1 && json_field(run.out, "outcome") == "stopped") {
+      EXPECT_EQ(json_number(run.out, "lines") + json_number(run.out, "ok"), 0) << run.out;
+      continue;
+    }
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(json_number(run.out, "lines"), json_number(alone.out, "lines"));
   }
