@@ -30,13 +30,6 @@ using kiv::testing::slurp;
 using kiv::testing::StoreKind;
 using kiv::testing::TempSuite;
 
-std::string dump(Connection& db) {
-  std::string out;
-  for (const char* table : {"KIV2_School", "KIV7_Student", "KIV8_Payment", "KIV9_Payitem"})
-    out += query_rows(db, std::string("SELECT * FROM ") + table + " ORDER BY rowid") + "\n";
-  return out;
-}
-
 // Students of 200 bytes each, in class 99.
 std::string add_students(int count) {
   return "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(count) +
@@ -66,7 +59,7 @@ class Compaction : public ::testing::Test {
 TEST_F(Compaction, ShrinksTheFileInPlaceKeepingEveryRowAndThePasswordAndDropsStaleLeftovers) {
   const std::string db_path = suite.paths().db_path();
   auto before = suite.open();
-  const std::string rows = dump(before);
+  const std::string rows = kiv::testing::all_rows(before);
   before.execute(add_students(5000));
   before.execute("DELETE FROM KIV7_Student WHERE clsid='99'");
   const auto grown = fs::file_size(db_path);
@@ -83,7 +76,7 @@ TEST_F(Compaction, ShrinksTheFileInPlaceKeepingEveryRowAndThePasswordAndDropsSta
   ::stat(db_path.c_str(), &new_file);
   EXPECT_EQ(new_file.st_ino, old_file.st_ino) << "rewritten in place, never replaced";
   auto after = suite.open();
-  EXPECT_EQ(dump(after), rows);
+  EXPECT_EQ(kiv::testing::all_rows(after), rows);
   for (const char* password : {"", "qzmpw"}) EXPECT_THROW(Connection::open_file(db_path, {}, password), DbError);
   EXPECT_NE(slurp(db_path).substr(0, 16), std::string("SQLite format 3\0", 16));
   before.execute("INSERT INTO KIV9_Payitem VALUES ('C003', '2004-11-15', 8)");

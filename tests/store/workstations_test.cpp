@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
-#include <regex>
 #include <thread>
 
 #include "import/collection_writer.h"
@@ -25,9 +25,8 @@ namespace kiv::testing {
 namespace {
 
 std::int64_t json_number(const std::string& json, const std::string& key) {
-  std::smatch m;
-  if (!std::regex_search(json, m, std::regex("\"" + key + "\":(-?[0-9]+)"))) return -1;
-  return std::stoll(m[1]);
+  const std::string value = json_field(json, key);
+  return value.empty() ? -1 : std::stoll(value);
 }
 
 std::vector<std::string> with_server(std::vector<std::string> args, const TempSuite& scratch) {
@@ -63,6 +62,12 @@ TEST_P(Workstations, TwoRunsOfTheSameFileSettleEachLineOnce) {
   const std::vector<ToolRun> runs = run_tools_together(twice.root(), {post, post});
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   for (const ToolRun& run : runs) {
+    // A run that starts only after the other has completed finds the file
+    // posted, and without an operator to say otherwise posts nothing.
+    if (run.status == 1 && json_field(run.out, "outcome") == "stopped") {
+      EXPECT_EQ(json_number(run.out, "lines") + json_number(run.out, "ok"), 0) << run.out;
+      continue;
+    }
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(json_number(run.out, "lines"), json_number(alone.out, "lines"));
   }
@@ -71,11 +76,8 @@ TEST_P(Workstations, TwoRunsOfTheSameFileSettleEachLineOnce) {
     EXPECT_EQ(json_number(runs[0].out, counter) + json_number(runs[1].out, counter), json_number(alone.out, counter))
         << counter << " of two runs together against one run alone";
   }
-  std::printf("[ two runs ] %lld lines each, both done in %.2f s: ok %lld + %lld (one run alone: %lld)\n",
-              static_cast<long long>(json_number(alone.out, "lines")), seconds,
-              static_cast<long long>(json_number(runs[0].out, "ok")),
-              static_cast<long long>(json_number(runs[1].out, "ok")),
-              static_cast<long long>(json_number(alone.out, "ok")));
+  std::printf("[ two runs ] %lld lines each, both done in %.2f s\n",
+              static_cast<long long>(json_number(alone.out, "lines")), seconds);
   // Which run posts which line depends on who gets the writer lock first
   // after each batch: a run that started later may find every line done.
   auto shared_db = store::Connection::open(SuitePaths{shared});
@@ -201,6 +203,35 @@ std::vector<std::string> single_record_school(const SuitePaths& paths, int stude
   return lines;
 }
 
+// A PostgreSQL cluster of the test's own (scripts/pg-cluster.sh), removed at
+// the end; halting it ends its processes at once, as a power cut of the
+// server's machine would, and it comes back through recovery.
+class PrivateCluster {
+ public:
+  PrivateCluster() : dir_(script("start")), uri_(script("uri '" + dir_ + "'")) {}
+  ~PrivateCluster() { (void)script("stop '" + dir_ + "'"); }
+  const std::string& uri() const { return uri_; }
+  void halt() { script("halt '" + dir_ + "'"); }
+  void start() { script("start '" + dir_ + "'"); }
+
+ private:
+  // Its standard output without the last newline; "" when it failed.
+  static std::string script(const std::string& args) {
+    const std::string command = std::string(KIV_SOURCE_DIR) + "/scripts/pg-cluster.sh " + args + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::string out;
+    char buffer[512];
+    for (std::size_t got; pipe != nullptr && (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+      out.append(buffer, got);
+    }
+    const bool ok = pipe != nullptr && ::pclose(pipe) == 0;
+    EXPECT_TRUE(ok) << command << ": " << out;
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return ok ? out : "";
+  }
+  std::string dir_, uri_;
+};
+
 // Stops the server in immediate mode when the run reaches a line.
 class ServerStop : public import::LineOperations {
  public:
@@ -255,12 +286,6 @@ TEST(ServerStore, ShutDownMidRunEndsTheRunWithOneMessageKeepsCommittedLinesAndAR
   auto db = store::Connection::open(paths);
   EXPECT_EQ(count_rows(db, "KIV8_Payment", "paystas<>0 AND pay_record='1' AND payday IS NOT NULL"), kLines);
 }
-
-}  // namespace
-}  // namespace kiv::testing
-
-namespace kiv::testing {
-namespace {
 
 // A student number in bytes that are not text (the file is read as bytes) can
 // match no record on either store; the server cannot even be asked, and says

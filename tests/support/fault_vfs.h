@@ -1,5 +1,9 @@
 #pragma once
 
+// A SQLite file layer for tests that fails the Nth call of one kind as a
+// failing machine would. SQLCipher encrypts above it: it sees the file's
+// real reads and writes.
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -7,30 +11,15 @@
 
 namespace kiv::testing::fault {
 
-// The file-layer calls SQLite makes that a machine can fail.
-enum class Call {
-  open,
-  read,
-  write,
-  sync,
-  truncate,
-  file_size,
-  lock,
-  unlock,
-  reserved,  // the check whether another connection holds a write lock
-  remove,
-  access,
-  count
-};
+enum class Call { open, read, write, sync, truncate, file_size, lock, unlock, reserved, remove, access, count };
 inline constexpr std::size_t kCallKinds = static_cast<std::size_t>(Call::count);
 
 const char* name(Call call);
 std::optional<Call> call_named(const std::string& name);
 
-// How the failing call fails, as a machine makes it fail.
 enum class Failure {
-  io_error,    // EIO: the SQLITE_IOERR_* of that call
-  disk_full,   // a write: the first half lands, then ENOSPC (SQLITE_FULL)
+  io_error,    // the SQLITE_IOERR_* of that call
+  disk_full,   // a write: the first half lands, then SQLITE_FULL
   short_read,  // a read: the first half arrives, the rest is zeros
 };
 
@@ -38,34 +27,27 @@ struct Fault {
   Call call = Call::write;
   std::int64_t nth = 1;  // the first call of that kind is 1
   Failure how = Failure::io_error;
-  // A dying disk or a full one keeps failing: every later call of that kind
-  // fails too. Otherwise only the nth call fails.
-  bool persistent = false;
+  bool persistent = false;  // a dying or full disk: every later call of that kind fails too
 };
 
 std::string describe(const Fault& fault);
-// The fault as the preloaded fault layer reads it from KIV_FAULT:
-// KIND:N[:full|short][:after], and back.
+// KIND:N[:full|short][:after], as the preloaded layer reads it from KIV_FAULT.
 std::string spec(const Fault& fault);
 std::optional<Fault> from_spec(const std::string& text);
-// The result code the failing call returns.
 int result_code(const Fault& fault);
 
 using Counts = std::array<std::int64_t, kCallKinds>;
 
-// Makes the fault layer the process's default file layer, wrapping the one
-// that was the default. Idempotent. Until armed it only passes calls on.
+// Makes the layer the process's default, wrapping the one that was; until
+// armed it only passes calls on.
 void install();
-// Whether a sync reaches the disk (it does unless told otherwise). A sweep
-// that never loses power has nothing to gain from waiting on the disk; the
-// sync calls are counted and failed all the same.
+// A sweep never loses power: its syncs are counted and failed, but need not
+// wait for the disk.
 void sync_to_disk(bool really);
-// Starts counting calls from zero and, with a fault, failing it.
+// Counts calls from zero and, given a fault, fails it.
 void arm(std::optional<Fault> fault = std::nullopt);
-// Stops counting and failing; returns the calls counted since arm().
-Counts disarm();
+Counts disarm();  // the calls counted since arm()
 Counts counts();
-// How many calls were failed since arm().
-std::int64_t injected();
+std::int64_t injected();  // calls failed since arm()
 
 }  // namespace kiv::testing::fault

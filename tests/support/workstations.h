@@ -30,23 +30,4 @@ class HeldWriteLock {
 // True when a writing transaction on the suite's database can start at once.
 bool write_lock_free(const TempSuite& suite);
 
-// A PostgreSQL cluster of the test's own (scripts/pg-cluster.sh), for tests
-// that stop the server under a run. Removed by the destructor.
-class PrivateCluster {
- public:
-  PrivateCluster();
-  ~PrivateCluster();
-  PrivateCluster(const PrivateCluster&) = delete;
-  PrivateCluster& operator=(const PrivateCluster&) = delete;
-
-  const std::string& uri() const { return uri_; }
-  // Shuts the server down in immediate mode: its processes end at once, as
-  // in a power cut of the server's machine, and come back through recovery.
-  void halt();
-  void start();
-
- private:
-  std::string dir_, uri_;
-};
-
 }  // namespace kiv::testing
