@@ -72,35 +72,6 @@ TEST_P(RunJournal, SameFileAskedOnlyAfterACompletedRunThatStandsAndNoWritesNothi
   }
 }
 
-TEST_P(RunJournal, BalancePartsAddUpOnEveryFileAndTheJournalStatesTheSame) {
-  for (const Branch& b : kBranches) {
-    SCOPED_TRACE(b.name);
-    RunFixture f(store());
-    prepare_branch(f, b);
-    f.lines.push_back(import::format_detail(paid("10007", 151500, "05")));  // a failed transfer, never credited
-    f.lines.push_back(import::format_detail(paid("88888", 4200)));          // logged, credited
-    BranchSeam seam = seam_for(b);
-    const auto r = f.run(&seam);
-    ASSERT_EQ(r.outcome, RunOutcome::completed);
-    const journal::Balance& got = r.balance;
-    Cents credited = 0;
-    for (const std::string& line : f.lines) {
-      if (line.substr(78, 2) == "  ") credited += std::stoll(line.substr(43, 11));
-    }
-    EXPECT_EQ(got.credited_total, credited);
-    EXPECT_EQ(got.difference(), 0);
-    EXPECT_EQ(got.with_amount, r.posted_cents);
-    EXPECT_GE(got.logged, 4200);
-    EXPECT_EQ(got.not_reached, 0);
-    auto db = f.suite.open();
-    const journal::Balance stored = journal::run_balance(db, *journal::find_run(db, r.run_number));
-    EXPECT_EQ((std::vector<Cents>{stored.credited_total, stored.with_amount, stored.without_amount, stored.logged,
-                                  stored.not_reached, stored.settled}),
-              (std::vector<Cents>{got.credited_total, got.with_amount, got.without_amount, got.logged, got.not_reached,
-                                  got.settled}));
-  }
-}
-
 // The journal that cannot be written is the machine failing: one message,
 // the run ends, nothing of the batch stays.
 TEST_P(RunJournal, JournalThatCannotBeWrittenEndsTheRunWithOneMessageAndNothingPosted) {
@@ -172,20 +143,25 @@ TEST_P(RunJournal, AgencyMarkedOncePerTransactionByLinesThatStay) {
   }
 }
 
-// A dry run does what the real run does, then leaves no trace: the
-// database (on a file store byte for byte), no log, no journal.
-TEST_P(RunJournal, DryRunCountsAsTheRealRunAndLeavesTheDatabaseAsItWas) {
+std::vector<Cents> parts(const journal::Balance& b) {
+  return {b.credited_total, b.with_amount, b.without_amount, b.logged, b.not_reached, b.settled, b.difference()};
+}
+
+// Every branch of the dispatch, with a logged line besides. A dry run does
+// what the real run does, then leaves no trace: the database (on a file
+// store byte for byte), no log, no journal. The real run's balance adds up,
+// its journal states the same, the lines and exactly the kinds of change it
+// made; undoing it gives the database back.
+TEST_P(RunJournal, EveryBranchDryRunCountsAsTheRunWhoseJournalAddsUpAndWhoseUndoGivesTheDatabaseBack) {
   for (const Branch& b : kBranches) {
     SCOPED_TRACE(b.name);
     RunFixture f(store());
     prepare_branch(f, b);
     f.lines.push_back(import::format_detail(paid("88888", 4200)));
     const std::string file = f.write();
-    const auto state = [&] {
-      auto db = f.suite.open();
-      return store() == StoreKind::file ? slurp(f.suite.paths().db_path()) : snapshot(db);
-    };
-    const std::string before = state();
+    auto db = f.suite.open();
+    const auto state = [&] { return store() == StoreKind::file ? slurp(f.suite.paths().db_path()) : snapshot(db); };
+    const std::string before = state(), rows_before = snapshot(db);
     BranchSeam seam = seam_for(b);
     std::vector<std::string> seen;
     import::RunRequest dry{f.suite.paths(), false, file};
@@ -202,17 +178,30 @@ TEST_P(RunJournal, DryRunCountsAsTheRealRunAndLeavesTheDatabaseAsItWas) {
     EXPECT_FALSE(tried.log_path);
 
     const auto real = import::confirm_run({f.suite.paths(), false, file}, f.op, &seam);
-    EXPECT_EQ((std::vector<std::int64_t>{tried.lines, tried.ok, tried.failed, tried.errors, tried.posted_cents,
-                                         tried.balance.logged, tried.balance.difference()}),
-              (std::vector<std::int64_t>{real.lines, real.ok, real.failed, real.errors, real.posted_cents,
-                                         real.balance.logged, real.balance.difference()}));
+    ASSERT_EQ(real.outcome, RunOutcome::completed);
     EXPECT_EQ(real.run_number, 1) << "the dry run recorded no run";
-    auto db = f.suite.open();
+    EXPECT_EQ((std::vector<std::int64_t>{tried.lines, tried.ok, tried.failed, tried.errors, tried.posted_cents}),
+              (std::vector<std::int64_t>{real.lines, real.ok, real.failed, real.errors, real.posted_cents}));
+    EXPECT_EQ(parts(tried.balance), parts(real.balance));
+    Cents credited = 0;
+    for (const std::string& line : f.lines) {
+      if (line.substr(78, 2) == "  ") credited += std::stoll(line.substr(43, 11));
+    }
+    const journal::Balance& got = real.balance;
+    EXPECT_EQ((std::vector<Cents>{got.credited_total, got.difference(), got.with_amount, got.not_reached}),
+              (std::vector<Cents>{credited, 0, real.posted_cents, 0}));
+    EXPECT_GE(got.logged, 4200);
+    EXPECT_EQ(parts(journal::run_balance(db, *journal::find_run(db, 1))), parts(got));
     std::vector<std::string> recorded;
     journal::for_each_line(db, 1, [&](const journal::LineRecord& line) {
       recorded.push_back(std::string(journal::outcome_name(line.outcome)) + line.log_text);
     });
     EXPECT_EQ(seen, recorded);
+    EXPECT_EQ(change_kinds(db, 1), b.expected);
+    EXPECT_EQ(snapshot(db) != rows_before, !b.expected.empty()) << "the run changed exactly what its journal says";
+
+    ASSERT_EQ(journal::undo_run(db, 1, {"tester", "", ""}).status, journal::UndoResult::Status::undone);
+    EXPECT_TRUE(snapshot(db) == rows_before);
   }
 }
 

@@ -19,27 +19,6 @@ const journal::RunContext kTester{"tester", "", ""};
 class Undo : public OnEachStore {};
 KIV_ON_EACH_STORE(Undo);
 
-TEST_P(Undo, PostThenUndoGivesBackTheDatabaseOnEveryBranch) {
-  for (const Branch& b : kBranches) {
-    SCOPED_TRACE(b.name);
-    RunFixture f(store());
-    prepare_branch(f, b);
-    auto db = f.suite.open();
-    const std::string before = snapshot(db);
-
-    BranchSeam seam = seam_for(b);
-    const auto r = f.run(&seam);
-    ASSERT_EQ(r.outcome, import::RunOutcome::completed);
-    ASSERT_GT(r.run_number, 0);
-    EXPECT_EQ(change_kinds(db, r.run_number), b.expected);
-    EXPECT_EQ(snapshot(db) != before, !b.expected.empty()) << "the run changed exactly what its journal says";
-
-    const auto undone = journal::undo_run(db, r.run_number, kTester);
-    ASSERT_EQ(undone.status, Status::undone);
-    EXPECT_TRUE(snapshot(db) == before);
-  }
-}
-
 // The demo school reaches every outcome the data can reach, with many
 // lines to a batch and rows touched by several lines.
 struct DemoRun {
