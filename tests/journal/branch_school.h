@@ -133,7 +133,7 @@ inline const std::vector<Branch> kBranches = {
     {"insert", "", {paid("10009", 120000)}, {"KIV8_Payment:insert", "KIV10_Agency:update"}, {"10009"}},
     {"write onto an existing record", "", {paid("10005", 120000)}, kPosts, {}, {}, {"10005"}},
     {"write onto a paid record", "", {paid("10006", 151500)}, kPosts, {}, {"10006"}},
-    {"written onto twice", "", {paid("10005", 120000), paid("10005", 130000)}, kPosts, {}, {}, {"10005"}},
+    {"written onto twice", "", {paid("10005", 120000), paid("10005", 130000)}, kPosts, {"10005"}, {}, {"10005"}},
     {"agency marked before", "UPDATE KIV10_Agency SET PayStas=1", {paid("10001", 151500)}, {"KIV8_Payment:update"}},
     {"a logged line beside a posted one", "", {paid("99999", 100), paid("10001", 100)}, kPosts},
     {"nothing but logged lines", "", {paid("99999", 100)}, {}},
