@@ -192,55 +192,57 @@ void ShellTest::load_controls_source_choice_and_hot_keys() {
 }
 
 void ShellTest::confirm_runs_the_import_from_the_chosen_source() {
-  TempSuite suite;
-  suite.exec(
-      "INSERT INTO KIV7_Student (stdid, delmark) VALUES ('10001', 0);"
-      "INSERT INTO KIV8_Payment (stdid, tranday, grpid, payamt, fee) VALUES ('10001', '2004-10-15', 1, 1500, 15)");
-  std::string content;
-  for (const char* id : {"10001", "99999"})
-    content += kiv::import::format_detail({"0931015", "", "", 151550, "0", id, "01", ""}) + "\r\n";
-  const std::string file =
-      suite.write_file("in/post1003.dat", content + kiv::import::format_trailer(2, 303100, 2, 303100) + "\r\n");
-  ImpatientOperator op;
-  op.answer_yes = true;
-  op.next_file = file;
-  KIV2700F1 window(suite.paths(), op);
-  Program program(window, op, {"a", "b", "c"});
-  window.show();
-  op.window = &window;
-  button(window, "Cmd_showpath")->click();
-  QVERIFY(!window.floppy_selected());
+  for (const auto store : kiv::testing::stores_to_test()) {
+    TempSuite suite(store);
+    suite.exec(
+        "INSERT INTO KIV7_Student (stdid, delmark) VALUES ('10001', 0);"
+        "INSERT INTO KIV8_Payment (stdid, tranday, grpid, payamt, fee) VALUES ('10001', '2004-10-15', 1, 1500, 15)");
+    std::string content;
+    for (const char* id : {"10001", "99999"})
+      content += kiv::import::format_detail({"0931015", "", "", 151550, "0", id, "01", ""}) + "\r\n";
+    const std::string file =
+        suite.write_file("in/post1003.dat", content + kiv::import::format_trailer(2, 303100, 2, 303100) + "\r\n");
+    ImpatientOperator op;
+    op.answer_yes = true;
+    op.next_file = file;
+    KIV2700F1 window(suite.paths(), op);
+    Program program(window, op, {"a", "b", "c"});
+    window.show();
+    op.window = &window;
+    button(window, "Cmd_showpath")->click();
+    QVERIFY(!window.floppy_selected());
 
-  QTest::keyClick(window.findChild<QLineEdit*>("txt_path"), Qt::Key_S, Qt::AltModifier);
-  QCOMPARE(figures(window), QStringLiteral("2|1,516|1|0|"));  // 1515.50 rounded once
-  QVERIFY2(window.floppy_selected(), "the floppy is the source again after a run");
-  QCOMPARE(window.path_text(), file);
-  QVERIFY(button(window, "cmd_confirm")->isEnabled());
-  QCOMPARE(op.questions.size(), std::size_t{1});
-  QCOMPARE(op.opened.size(), std::size_t{1});  // answered Yes
-  QVERIFY(op.opened[0].find("/medi/err27_") != std::string::npos);
-  QVERIFY2(op.attempts > 0 && window.isVisible() && op.started.empty(), "closing and leaving refused during a run");
+    QTest::keyClick(window.findChild<QLineEdit*>("txt_path"), Qt::Key_S, Qt::AltModifier);
+    QCOMPARE(figures(window), QStringLiteral("2|1,516|1|0|"));  // 1515.50 rounded once
+    QVERIFY2(window.floppy_selected(), "the floppy is the source again after a run");
+    QCOMPARE(window.path_text(), file);
+    QVERIFY(button(window, "cmd_confirm")->isEnabled());
+    QCOMPARE(op.questions.size(), std::size_t{1});
+    QCOMPARE(op.opened.size(), std::size_t{1});  // answered Yes
+    QVERIFY(op.opened[0].find("/medi/err27_") != std::string::npos);
+    QVERIFY2(op.attempts > 0 && window.isVisible() && op.started.empty(), "closing and leaving refused during a run");
 
-  const std::string floppy = suite.root() + "/floppy";
-  fs::create_directories(floppy);
-  setenv("KIV_FLOPPY", floppy.c_str(), 1);
-  button(window, "cmd_confirm")->click();
-  QCOMPARE(figures(window), QStringLiteral("||||"));
-  QCOMPARE(op.messages.back().text, std::string("找 不 到 檔 案 ( post1003.dat )"));
-  QVERIFY(button(window, "cmd_confirm")->isEnabled());
+    const std::string floppy = suite.root() + "/floppy";
+    fs::create_directories(floppy);
+    setenv("KIV_FLOPPY", floppy.c_str(), 1);
+    button(window, "cmd_confirm")->click();
+    QCOMPARE(figures(window), QStringLiteral("||||"));
+    QCOMPARE(op.messages.back().text, std::string("找 不 到 檔 案 ( post1003.dat )"));
+    QVERIFY(button(window, "cmd_confirm")->isEnabled());
 
-  window.set_path_text("   ");
-  window.findChild<QRadioButton*>("Opt2")->setChecked(true);
-  button(window, "cmd_confirm")->click();
-  QCOMPARE(op.messages.back().text, std::string("請 選 擇 檔 案"));
-  QCOMPARE(window.focusWidget(), button(window, "Cmd_showpath"));
+    window.set_path_text("   ");
+    window.findChild<QRadioButton*>("Opt2")->setChecked(true);
+    button(window, "cmd_confirm")->click();
+    QCOMPARE(op.messages.back().text, std::string("請 選 擇 檔 案"));
+    QCOMPARE(window.focusWidget(), button(window, "Cmd_showpath"));
 
-  std::ofstream(floppy + "/post1003.dat", std::ios::binary) << kiv::import::format_trailer(0, 0, 0, 0) << "\r\n";
-  window.clear_all();
-  button(window, "cmd_confirm")->click();
-  unsetenv("KIV_FLOPPY");
-  QVERIFY(fs::exists(suite.paths().staging_file()));
-  QCOMPARE(figures(window), QStringLiteral("0|0|0|0|"));
+    std::ofstream(floppy + "/post1003.dat", std::ios::binary) << kiv::import::format_trailer(0, 0, 0, 0) << "\r\n";
+    window.clear_all();
+    button(window, "cmd_confirm")->click();
+    unsetenv("KIV_FLOPPY");
+    QVERIFY(fs::exists(suite.paths().staging_file()));
+    QCOMPARE(figures(window), QStringLiteral("0|0|0|0|"));
+  }
 }
 
 void ShellTest::exit_hands_back_to_the_menu_with_the_context() {
