@@ -119,26 +119,25 @@ TEST_P(Cli, DemoInitPostAndCompactTellCompletedStoppedAndErrorByTheirExitStatus)
     EXPECT_EQ(tool(args).status, 2);
 }
 
-TEST(Cli, OrdinaryDemoDayPostsNearlyEveryLineWithAFewFailedTransfersAndAHandfulLogged) {
-  TempSuite scratch(false);
-  const struct {
-    std::string students;
-    std::string counters;
-  } rows[] = {
+TEST_P(Cli, OrdinaryDemoDayPostsNearlyEveryLineWithAFewFailedTransfersAndAHandfulLogged) {
+  const std::pair<std::string, std::string> rows[] = {
       {"300", "\"lines\":300,\"ok\":285,\"failed\":9,\"errors\":6,"},
       {"1000", "\"lines\":1000,\"ok\":950,\"failed\":30,\"errors\":20,"},
   };
-  for (const auto& row : rows) {
-    const std::string root = scratch.root() + "/suite" + row.students, file = root + "/medi/post1003.dat";
-    std::vector<std::string> demo = {"demo", "--root", root};
-    if (row.students != "300") demo.insert(demo.end(), {"--students", row.students});
+  for (const auto& [students, counters] : rows) {
+    TempSuite scratch(store(), false);
+    const std::string root = scratch.root() + "/suite", file = root + "/medi/post1003.dat";
+    std::vector<std::string> demo = {"demo"};
+    for (const auto& arg : where(scratch, root)) demo.push_back(arg);
+    if (students != "300") demo.insert(demo.end(), {"--students", students});  // 300 is the default
     const ToolRun made = run_tool(scratch.root(), demo);
     ASSERT_EQ(made.status, 0) << made.err;
-    EXPECT_EQ(made.out, root + "\n" + file + " (" + row.students + " lines)\n");
+    EXPECT_EQ(made.out, root + "\n" + file + " (" + students + " lines)\n");
     const ToolRun run = run_tool(scratch.root(), {"post", "--root", root, "--json", file});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find(row.counters), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(counters), std::string::npos) << run.out;
   }
+  TempSuite scratch(false);
   for (const char* students : {"0", "-5", "12x", "x", "", "10000001", "99999999999999999999"}) {
     const ToolRun run = run_tool(scratch.root(), {"demo", "--root", scratch.root() + "/bad", "--students", students});
     EXPECT_EQ(run.status, 2) << students;

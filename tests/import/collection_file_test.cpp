@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "import/collection_writer.h"
+#include "import/error_log.h"
 #include "temp_suite.h"
 
 namespace kiv::import {
@@ -114,12 +115,22 @@ TEST_F(CollectionFile, RecordsAreTheLinesLongerThanTenBytesAsReadWithoutTheirLin
   } cases[] = {
       {"\n" + d1 + "\r\n1234567890\r\n\r\n" + eleven + "\n   \n" + d2 + "\n1234567890\r\n\r\n", {d1, eleven, d2}},
       {crlf_file({d1, d2}), {d1, d2}},
-      {d1 + "\n" + d2, {d1, d2}},                       // the last line without its line end
-      {"12345\r67890\n", {"12345\r67890"}},             // a lone CR is data
+      {d1 + "\n" + d2, {d1, d2}},            // the last line without its line end
+      {"12345\r67890\n", {"12345\r67890"}},  // a lone CR is data
+      {"x\r\n" + d1 + "\r", {d1}},           // a CR at the end of the file is a line end
+      {"1234567890\r", {}},
+      {"12345678901\r", {eleven}},
       {crlf_file({odd, long_line}), {odd, long_line}},  // NUL and high bytes, a megabyte line
   };
   for (const auto& c : cases) EXPECT_EQ(records(c.content), c.records) << c.content.substr(0, 40);
   EXPECT_EQ(cut_detail(odd).payer_id, std::string("A\0\xa4\xe5 \xe4\xb8\xad", 8));
+}
+
+TEST(ErrorLogName, LastDigitOfTheYearThenMonthDayHourMinuteSecond) {
+  std::tm start{};
+  start.tm_year = 2004 - 1900, start.tm_mon = 9, start.tm_mday = 15, start.tm_hour = 9, start.tm_min = 5,
+  start.tm_sec = 7;
+  EXPECT_EQ(error_log_path("/s/medi", start), "/s/medi/err27_41015090507.txt");
 }
 
 TEST_F(CollectionFile, FileThatCannotBeReadIsAnErrorNamingPathAndReasonAndAReadErrorIsNoEndOfFile) {

@@ -6,6 +6,7 @@
 
 #include "branch_school.h"
 #include "store/compaction.h"
+#include "store_text.h"
 #include "tool_run.h"
 
 namespace kiv::testing {
@@ -15,46 +16,30 @@ using Status = journal::UndoResult::Status;
 
 const journal::RunContext kTester{"tester", "", ""};
 
-TEST(Undo, PostThenUndoGivesBackTheDatabaseOnEveryBranch) {
-  for (const Branch& b : kBranches) {
-    SCOPED_TRACE(b.name);
-    RunFixture f;
-    prepare_branch(f, b);
-    auto db = f.suite.open();
-    const std::string before = snapshot(db);
-
-    BranchSeam seam = seam_for(b);
-    const auto r = f.run(&seam);
-    ASSERT_EQ(r.outcome, import::RunOutcome::completed);
-    ASSERT_GT(r.run_number, 0);
-    EXPECT_EQ(change_kinds(db, r.run_number), b.expected);
-    EXPECT_EQ(snapshot(db) != before, !b.expected.empty()) << "the run changed exactly what its journal says";
-
-    const auto undone = journal::undo_run(db, r.run_number, kTester);
-    ASSERT_EQ(undone.status, Status::undone);
-    EXPECT_TRUE(snapshot(db) == before);
-  }
-}
+class Undo : public OnEachStore {};
+KIV_ON_EACH_STORE(Undo);
 
 // The demo school reaches every outcome the data can reach, with many
 // lines to a batch and rows touched by several lines.
 struct DemoRun {
-  TempSuite scratch{false};
+  explicit DemoRun(StoreKind store = StoreKind::file) : scratch(store, false) {
+    std::vector<std::string> args = {"demo", "--root", root, "--students", "400"};
+    if (store == StoreKind::server) args.insert(args.end(), {"--server", scratch.server_uri()});
+    const auto demo = run_tool(scratch.root(), args);
+    EXPECT_EQ(demo.status, 0) << demo.err;
+  }
+  TempSuite scratch;
   std::string root = scratch.root() + "/school";
   SuitePaths paths{root};
   RecordingOperator op;
   import::RunResult result;
 
-  DemoRun() {
-    const auto demo = run_tool(scratch.root(), {"demo", "--root", root, "--students", "400"});
-    EXPECT_EQ(demo.status, 0) << demo.err;
-  }
   void post() { result = import::confirm_run({paths, false, paths.staging_file()}, op); }
   store::Connection open() const { return store::Connection::open(paths); }
 };
 
-TEST(Undo, DemoSchoolComesBackRowByRowAndPostsAgainWithoutTheQuestion) {
-  DemoRun demo;
+TEST_P(Undo, DemoSchoolComesBackRowByRowAndPostsAgainWithoutTheQuestion) {
+  DemoRun demo(store());
   auto db = demo.open();
   const std::string before = snapshot(db);
   demo.post();
@@ -89,8 +74,8 @@ TEST(Undo, DemoSchoolComesBackRowByRowAndPostsAgainWithoutTheQuestion) {
 
 // Compaction renumbers the rows of a table without an index (SQLite copies
 // the rowids of an indexed one), as a suite database made by other programs
-// may well be.
-TEST(Undo, AfterCompactionRenumberedTheRowsTheyAreFoundByContent) {
+// may well be. Compaction is the file store's alone.
+TEST(UndoOnFile, AfterCompactionRenumberedTheRowsTheyAreFoundByContent) {
   DemoRun demo;
   std::string before, posted, posted_content;
   {
@@ -118,7 +103,7 @@ TEST(Undo, AfterCompactionRenumberedTheRowsTheyAreFoundByContent) {
   EXPECT_TRUE(snapshot(db, false) == before);
 }
 
-TEST(Undo, RefusedWhenARowOfTheRunChangedSinceAndNothingChanges) {
+TEST_P(Undo, RefusedWhenARowOfTheRunChangedSinceAndNothingChanges) {
   const struct {
     const char* name;
     const char* table;
@@ -129,7 +114,7 @@ TEST(Undo, RefusedWhenARowOfTheRunChangedSinceAndNothingChanges) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    DemoRun demo;
+    DemoRun demo(store());
     demo.post();
     auto db = demo.open();
     std::int64_t rowid = 0;

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "run_fixture.h"
+#include "store_text.h"
 
 namespace kiv::testing {
 namespace {
@@ -14,14 +15,18 @@ std::ptrdiff_t critical_messages(const RecordingOperator& op) {
 
 // A statement the database cannot run fails every line alike: it is the
 // database's fault, shown once, and the run ends with the lines before it kept.
-TEST(ImportRun, StatementTheDatabaseCannotRunEndsTheRunOnce) {
-  RunFixture f;
+class LineOrMachine : public OnEachStore {};
+KIV_ON_EACH_STORE(LineOrMachine);
+
+TEST_P(LineOrMachine, StatementTheDatabaseCannotRunEndsTheRunOnce) {
+  RunFixture f(store());
   for (const char* id : {"10001", "10002", "10003"}) f.student_with_record(id, "100");
   // Only a line whose record moves to a second date removes fee items.
   f.seed(
       "UPDATE KIV8_Payment SET tranday2='2004-11-15' WHERE stdid='10002';"
       "INSERT INTO KIV8_Payment (stdid, tranday, grpid, payamt) VALUES ('10002', '2004-11-15', 1, 100);"
-      "CREATE TRIGGER broken AFTER DELETE ON KIV9_Payitem BEGIN INSERT INTO nowhere VALUES (1); END;");
+      "INSERT INTO KIV9_Payitem (stdid, tranday, grpid) VALUES ('10002', '2004-10-15', 1);" +
+      trigger_sql(store(), "broken", "AFTER DELETE ON KIV9_Payitem", "", "INSERT INTO nowhere VALUES (1)"));
   for (const char* id : {"10001", "10002", "10003"}) f.detail(id, 10000);
   const auto r = f.run();
   EXPECT_EQ(r.outcome, RunOutcome::error);
@@ -32,8 +37,8 @@ TEST(ImportRun, StatementTheDatabaseCannotRunEndsTheRunOnce) {
 
 // A failed transfer needs no amount: a record without one still gets the
 // failure recorded; a credited line on it cannot be weighed and is logged.
-TEST(ImportRun, FailedTransferOnARecordWithoutAmountsIsRecordedCreditedLineIsLogged) {
-  RunFixture f;
+TEST_P(LineOrMachine, FailedTransferOnARecordWithoutAmountsIsRecordedCreditedLineIsLogged) {
+  RunFixture f(store());
   f.student_with_record("10001", "100");
   f.student_with_record("10002", "100");
   f.seed(
@@ -61,8 +66,8 @@ class StudentLookupFails : public import::LineOperations {
 
 // The rare log texts: a written-off record whose student lookup fails, and a
 // date that is not on the calendar, which no payment record can carry.
-TEST(ImportRun, StudentLookupFailureAndADateOffTheCalendarAreLogged) {
-  RunFixture f;
+TEST_P(LineOrMachine, StudentLookupFailureAndADateOffTheCalendarAreLogged) {
+  RunFixture f(store());
   f.student_with_record("10001", "100");
   f.seed("UPDATE KIV8_Payment SET pay_record='1'");
   f.detail("10001", 10000);

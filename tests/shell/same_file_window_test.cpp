@@ -59,46 +59,48 @@ void ShellTest::same_file_question_box_and_answers_in_the_window() {
                                 QString::number(QMessageBox::No)}));
   }
 
-  TempSuite suite;
-  suite.exec(
-      "INSERT INTO KIV7_Student (stdid, delmark) VALUES ('10001', 0);"
-      "INSERT INTO KIV8_Payment (stdid, tranday, grpid, payamt, fee) VALUES ('10001', '2004-10-15', 1, 1500, 15);");
-  const std::string file = suite.write_file(
-      "in/post1003.dat", kiv::import::format_detail({"0931015", "", "", 151500, "0", "10001", "01", ""}) + "\r\n" +
-                             kiv::import::format_trailer(1, 151500, 1, 151500) + "\r\n");
-  RecordingOperator op;
-  KIV2700F1 window(suite.paths(), op);
-  Program program(window, op, {"u1", "p2", "x3"});
-  window.show();
-  const auto confirm = [&] {
-    window.set_path_text(file);
-    window.findChild<QRadioButton*>("Opt2")->setChecked(true);
-    window.findChild<QPushButton*>("cmd_confirm")->click();
-  };
-  confirm();
-  QCOMPARE(label(window, "Label7"), QStringLiteral("1"));
-  QVERIFY(op.again_questions.empty());
-  auto db = suite.open();
-  const auto first = kiv::journal::find_run(db, 1);
-  QVERIFY(first.has_value());
-  QCOMPARE(first->context.arg1 + "/" + first->context.arg2 + "/" + first->context.arg3, std::string("u1/p2/x3"));
-  const std::string posted = kiv::testing::snapshot(db);
+  for (const auto store : kiv::testing::stores_to_test()) {
+    TempSuite suite(store);
+    suite.exec(
+        "INSERT INTO KIV7_Student (stdid, delmark) VALUES ('10001', 0);"
+        "INSERT INTO KIV8_Payment (stdid, tranday, grpid, payamt, fee) VALUES ('10001', '2004-10-15', 1, 1500, 15);");
+    const std::string file = suite.write_file(
+        "in/post1003.dat", kiv::import::format_detail({"0931015", "", "", 151500, "0", "10001", "01", ""}) + "\r\n" +
+                               kiv::import::format_trailer(1, 151500, 1, 151500) + "\r\n");
+    RecordingOperator op;
+    KIV2700F1 window(suite.paths(), op);
+    Program program(window, op, {"u1", "p2", "x3"});
+    window.show();
+    const auto confirm = [&] {
+      window.set_path_text(file);
+      window.findChild<QRadioButton*>("Opt2")->setChecked(true);
+      window.findChild<QPushButton*>("cmd_confirm")->click();
+    };
+    confirm();
+    QCOMPARE(label(window, "Label7"), QStringLiteral("1"));
+    QVERIFY(op.again_questions.empty());
+    auto db = suite.open();
+    const auto first = kiv::journal::find_run(db, 1);
+    QVERIFY(first.has_value());
+    QCOMPARE(first->context.arg1 + "/" + first->context.arg2 + "/" + first->context.arg3, std::string("u1/p2/x3"));
+    const std::string posted = kiv::testing::snapshot(db);
 
-  op.post_again = false;
-  confirm();
-  QCOMPARE(op.again_questions.size(), std::size_t{1});
-  QVERIFY(op.again_questions[0].starts_with("此檔案已於 "));
-  QCOMPARE(label(window, "Label3"), QString());  // counters not filled
-  QCOMPARE(label(window, "Label7"), QString());
-  QVERIFY2(window.floppy_selected(), "the floppy is the source again, as after a stopped run");
-  QVERIFY(window.findChild<QPushButton*>("cmd_confirm")->isEnabled());
-  QCOMPARE(kiv::testing::snapshot(db), posted);
-  QCOMPARE(kiv::journal::list_runs(db).size(), std::size_t{1});
+    op.post_again = false;
+    confirm();
+    QCOMPARE(op.again_questions.size(), std::size_t{1});
+    QVERIFY(op.again_questions[0].starts_with("此檔案已於 "));
+    QCOMPARE(label(window, "Label3"), QString());  // counters not filled
+    QCOMPARE(label(window, "Label7"), QString());
+    QVERIFY2(window.floppy_selected(), "the floppy is the source again, as after a stopped run");
+    QVERIFY(window.findChild<QPushButton*>("cmd_confirm")->isEnabled());
+    QCOMPARE(kiv::testing::snapshot(db), posted);
+    QCOMPARE(kiv::journal::list_runs(db).size(), std::size_t{1});
 
-  op.post_again = true;
-  confirm();
-  QCOMPARE(op.again_questions.size(), std::size_t{2});
-  QCOMPARE(label(window, "Label3"), QStringLiteral("1"));
-  QCOMPARE(label(window, "Label7"), QStringLiteral("0"));  // its line was written off already
-  QCOMPARE(kiv::journal::list_runs(db).size(), std::size_t{2});
+    op.post_again = true;
+    confirm();
+    QCOMPARE(op.again_questions.size(), std::size_t{2});
+    QCOMPARE(label(window, "Label3"), QStringLiteral("1"));
+    QCOMPARE(label(window, "Label7"), QStringLiteral("0"));  // its line was written off already
+    QCOMPARE(kiv::journal::list_runs(db).size(), std::size_t{2});
+  }
 }

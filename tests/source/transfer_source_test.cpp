@@ -8,7 +8,8 @@
 
 #include "recording_operator.h"
 #include "store/statement.h"
-#include "temp_suite.h"
+#include "store/store_choice.h"
+#include "store_text.h"
 #include "tool_run.h"
 
 namespace kiv::source {
@@ -17,7 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using kiv::testing::slurp;
 
-class TransferSource : public ::testing::Test {
+class TransferSource : public kiv::testing::OnEachStore {
  protected:
   void remember(const char* drive, const std::string& dir) {
     auto db = suite.open();
@@ -35,11 +36,17 @@ class TransferSource : public ::testing::Test {
     return text;
   }
 
-  kiv::testing::TempSuite suite;
+  // Takes the database away: the file, or the file naming the server.
+  void forget_database() {
+    fs::remove(store() == kiv::testing::StoreKind::file ? suite.paths().db_path() : store::pgconn_path(suite.paths()));
+  }
+
+  kiv::testing::TempSuite suite{store_to_make()};
   kiv::testing::RecordingOperator op;
 };
+KIV_ON_EACH_STORE(TransferSource);
 
-TEST_F(TransferSource, GetDirRestoresAUsableFolderOrFallsBackToTheWorkFolderSayingWhy) {
+TEST_P(TransferSource, GetDirRestoresAUsableFolderOrFallsBackToTheWorkFolderSayingWhy) {
   const std::string root = suite.root(), dir = root + "/data/", file = suite.write_file("plain.txt", "x");
   fs::create_directories(dir);
   const std::string fallback = root + "/medi/|" + root + "/medi/", error = "1 Tavenor 錯誤:";
@@ -54,11 +61,12 @@ TEST_F(TransferSource, GetDirRestoresAUsableFolderOrFallsBackToTheWorkFolderSayi
       {[&] { remember("/", "  " + dir + "  "); }, dir + "|" + dir, "", ""},  // blanks trimmed
       {[&] { remember(" ", dir); }, "/|" + dir, "", ""},                     // no drive: the path box shows the root
       {[&] { remember(nullptr, root + "/data"); }, root + "/data|" + root + "/data", "", ""},
-      {[&] { suite.exec("INSERT INTO KIV2_School VALUES ('/', '/')"); }, root + "/data|" + root + "/data", "", ""},
+      {[&] { suite.exec("INSERT INTO KIV2_School (tranidrive, tranidir) VALUES ('/', '/')"); },
+       root + "/data|" + root + "/data", "", ""},
       {[&] { remember("/", file); }, fallback, not_ready, not_ready},
       {[&] { remember("/", file + "/below/"); }, fallback, not_ready, not_ready},
       {[&] { suite.exec("DROP TABLE KIV2_School"); }, fallback, error, "(-2147467259)"},  // not the suite's
-      {[&] { fs::remove(suite.paths().db_path()); }, fallback, error, "(-2147467259)"},
+      {[&] { forget_database(); }, fallback, error, "(-2147467259)"},
       {[&] { fs::remove_all(suite.paths().work_dir()), suite.write_file("medi", "in the way"); }, fallback, error,
        "(" + std::to_string(ENOTDIR) + ")"},
   };
@@ -75,7 +83,7 @@ TEST_F(TransferSource, GetDirRestoresAUsableFolderOrFallsBackToTheWorkFolderSayi
   EXPECT_FALSE(fs::exists(suite.paths().db_path())) << "nothing is created in its place";
 }
 
-TEST_F(TransferSource, UpdateDriveKeepsFirstCharacterAndFolderUpToTheLastSlashInEveryRowButMakesNoRow) {
+TEST_P(TransferSource, UpdateDriveKeepsFirstCharacterAndFolderUpToTheLastSlashInEveryRowButMakesNoRow) {
   update_drive(suite.paths(), op, "/data/post1003.dat");
   EXPECT_EQ(suite.rows("SELECT count(*) FROM KIV2_School"), "0");
   suite.exec("INSERT INTO KIV2_School (tranidrive, tranidir) VALUES ('a', 'x/'), ('b', 'y/')");
@@ -89,13 +97,13 @@ TEST_F(TransferSource, UpdateDriveKeepsFirstCharacterAndFolderUpToTheLastSlashIn
     EXPECT_EQ(suite.rows("SELECT tranidrive, tranidir FROM KIV2_School"), row + " | " + row);
   }
   EXPECT_EQ(shown(), "");
-  fs::remove(suite.paths().db_path());
+  forget_database();
   update_drive(suite.paths(), op, "/data/post1003.dat");
   EXPECT_TRUE(shown().ends_with("(-2147467259)"));
   EXPECT_FALSE(fs::exists(suite.paths().db_path()));
 }
 
-TEST_F(TransferSource, CopyFileStagesTheFloppyFileWholeOrSaysWhyNot) {
+TEST_P(TransferSource, CopyFileStagesTheFloppyFileWholeOrSaysWhyNot) {
   const std::string floppy = suite.root() + "/floppy", staged = suite.paths().staging_file();
   setenv("KIV_FLOPPY", floppy.c_str(), 1);
   fs::create_directories(floppy + "/post1003.dat");  // a folder is not the file

@@ -37,6 +37,7 @@ class LockCheckingOperator : public RecordingOperator {
 
 // A suite with a collection file built line by line, and the run over it.
 struct RunFixture {
+  explicit RunFixture(StoreKind store = StoreKind::file) : suite(store) {}
   TempSuite suite;
   LockCheckingOperator op{suite};
   std::vector<std::string> lines;

@@ -57,6 +57,19 @@ std::int64_t count_rows(store::Connection& db, std::string_view table, const std
   return query_int(db, "SELECT count(*) FROM " + std::string(table) + (where.empty() ? "" : " WHERE " + where));
 }
 
+std::string trigger_sql(StoreKind store, const std::string& name, const std::string& event, const std::string& when,
+                        const std::string& action) {
+  const bool raise = action.starts_with("RAISE ");
+  if (store == StoreKind::file) {
+    return "CREATE TRIGGER " + name + " " + event + (when.empty() ? "" : " WHEN " + when) + " BEGIN " +
+           (raise ? "SELECT RAISE(ABORT, " + action.substr(6) + ")" : action) + "; END;";
+  }
+  return "CREATE FUNCTION " + name + "() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN " +
+         (raise ? "RAISE EXCEPTION " + action.substr(6) + " USING ERRCODE = 'check_violation'" : action) +
+         "; RETURN NEW; END$$; CREATE TRIGGER " + name + " " + event + " FOR EACH ROW" +
+         (when.empty() ? "" : " WHEN (" + when + ")") + " EXECUTE FUNCTION " + name + "();";
+}
+
 void OnEachStore::SetUp() {
   if (GetParam() == StoreKind::server && test_server_uri().empty()) GTEST_SKIP() << "KIV_TEST_PG is not set";
 }

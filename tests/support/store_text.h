@@ -29,12 +29,22 @@ std::string normalised_number(std::string text);
 
 std::int64_t count_rows(store::Connection& db, std::string_view table, const std::string& where = "");
 
+// SQL that makes a row trigger on either store: `event` as "AFTER DELETE ON
+// KIV9_Payitem", `when` a condition on NEW ("" for none), `action` one
+// statement, or "RAISE 'text'" to refuse the write with that text as a
+// constraint would (on the server a check violation).
+std::string trigger_sql(StoreKind store, const std::string& name, const std::string& event, const std::string& when,
+                        const std::string& action);
+
 // gtest: every test of a fixture derived from OnEachStore runs once per store;
 // the server half is skipped, and said so, when KIV_TEST_PG is unset.
 class OnEachStore : public ::testing::TestWithParam<StoreKind> {
  protected:
   void SetUp() override;
   StoreKind store() const { return GetParam(); }
+  // For a fixture's members, made before SetUp can skip: the file store
+  // stands in for a server that is not there (the test is skipped anyway).
+  StoreKind store_to_make() const { return test_server_uri().empty() ? StoreKind::file : store(); }
 };
 
 std::string store_name(const ::testing::TestParamInfo<StoreKind>& info);

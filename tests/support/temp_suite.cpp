@@ -44,6 +44,11 @@ std::string test_server_uri() {
   return uri != nullptr ? uri : "";
 }
 
+std::vector<StoreKind> stores_to_test() {
+  if (test_server_uri().empty()) return {StoreKind::file};
+  return {StoreKind::file, StoreKind::server};
+}
+
 TempSuite::TempSuite() : TempSuite(StoreKind::file, true) {}
 
 TempSuite::TempSuite(bool with_database) : TempSuite(StoreKind::file, with_database) {}

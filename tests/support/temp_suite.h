@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/paths.h"
 #include "store/connection.h"
@@ -14,6 +15,9 @@ enum class StoreKind { file, server };
 // The server for the server half of the tests: KIV_TEST_PG (a connection
 // URI), "" when it is not set.
 std::string test_server_uri();
+// The stores a test that loops over them runs on: the file store, and the
+// server when KIV_TEST_PG names one.
+std::vector<StoreKind> stores_to_test();
 
 // A suite folder of its own for one test (exe/, mdb/, medi/), removed
 // afterwards. With a database: on the file store a fresh mdb/KIV.mdb; on the
