@@ -36,14 +36,19 @@ constexpr const char* kBeginWrite =
     "BEGIN; SELECT pg_advisory_xact_lock(27002700, "
     "coalesce((SELECT oid::int4 FROM pg_namespace WHERE nspname = current_schema()), 0))";
 
+bool starts_with_word(const std::string& text, std::string_view word) {
+  const std::size_t first = text.find_first_not_of(" \t\n");
+  if (first == std::string::npos || text.size() - first <= word.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[first + i])) != word[i]) return false;
+  }
+  return std::isspace(static_cast<unsigned char>(text[first + word.size()])) != 0;
+}
+
 // The server says which row an insert made only when asked; the file store
 // knows it without. Only single statements reach a cursor.
 std::string returning_rowid(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t\n");
-  if (first == std::string::npos || text.size() - first < 7) return text;
-  std::string word = text.substr(first, 7);
-  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return word == "insert " ? text + " RETURNING rowid" : text;
+  return starts_with_word(text, "insert") ? text + " RETURNING rowid" : text;
 }
 
 class ServerCursor : public Cursor {
@@ -55,15 +60,23 @@ class ServerCursor : public Cursor {
         text_(returning_rowid(sql.text)),
         slot_(sql.slot),
         values_(static_cast<std::size_t>(sql.parameter_count)),
-        name_(std::move(name)) {
+        name_(std::move(name)),
+        reads_(starts_with_word(text_, "select")) {
     if (name_) session_.prepare(*name_, text_, sql.parameter_count);
   }
 
   void bind_text(int index, std::string_view text) override {
-    // Text the server would refuse (a NUL byte, bytes that are not UTF-8)
-    // is the value's fault; refusing it here keeps the transaction usable.
     if (!valid_utf8(text)) {
-      throw DbError(Error{kErrTypeMismatch, "型態不符合: 參數 " + std::to_string(index) + " 不是 UTF-8 文字", false});
+      // Every text the server holds is UTF-8, and the program's reads compare
+      // their text parameters for equality only: a read given other bytes
+      // (a NUL, a student number in another encoding) finds no row, as on
+      // the file store. A write of such text is the value's fault; refusing
+      // it here keeps the transaction usable.
+      if (!reads_) {
+        throw DbError(Error{kErrTypeMismatch, "型態不符合: 參數 " + std::to_string(index) + " 不是 UTF-8 文字", false});
+      }
+      matches_nothing_ = true;
+      text = {};
     }
     set(index, std::string(text));
   }
@@ -71,6 +84,7 @@ class ServerCursor : public Cursor {
   void bind_null(int index) override { set(index, std::nullopt); }
 
   bool step() override {
+    if (matches_nothing_) return false;
     if (!result_) {
       result_ = name_ ? session_.exec_prepared(*name_, values_) : session_.exec_params(text_, values_);
       row_ = 0;
@@ -97,6 +111,7 @@ class ServerCursor : public Cursor {
     return std::strtoll(PQgetvalue(result_.get(), 0, 0), nullptr, 10);
   }
   void reset() override {
+    matches_nothing_ = false;
     result_.reset();
     for (auto& value : values_) value.reset();
   }
@@ -152,6 +167,8 @@ class ServerCursor : public Cursor {
   std::vector<int> slot_;
   PgSession::Values values_;
   std::optional<std::string> name_;
+  bool reads_ = false;
+  bool matches_nothing_ = false;
   PgResult result_;
   int row_ = 0;
 };
