@@ -56,7 +56,10 @@ class PostingPass {
   bool post_line(std::string_view raw, std::int64_t line_no, std::int64_t file_line);
   std::int64_t settled_by(std::int64_t line_no);
   void begin_batch();
+  void start_journal();
   bool commit_due() const;
+  std::optional<Error> write_journal_rows();
+  void lose_batch();
   std::optional<Error> commit(std::string_view outcome);
   journal::RunRecord counters() const;
   void record_outcome_after_failure();
@@ -80,6 +83,7 @@ class PostingPass {
   std::optional<store::Transaction> transaction_;
   std::chrono::steady_clock::time_point batch_started_;
   Pending pending_;
+  std::size_t journal_written_ = 0;  // pending_.records already in the journal
   bool run_row_on_disk_ = false;
   bool outcome_written_ = false;
   std::vector<std::string> lost_;  // lines of a batch whose commit failed

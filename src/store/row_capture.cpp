@@ -1,5 +1,6 @@
 #include "store/row_capture.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -90,21 +91,23 @@ void RowCapture::begin_line() {
 void RowCapture::discard_line() {
   in_line_ = false;
   touched_.clear();
-  index_.clear();
   read_.clear();
 }
 
 void RowCapture::touch(const WatchedWrite& write, std::int64_t rowid, std::optional<RowImage> before) {
   // The first image seen of a row is its image before the line.
-  if (index_.emplace(std::pair{write.shape.table, rowid}, touched_.size()).second) {
-    touched_.push_back(Touched{&write, rowid, std::move(before)});
+  for (const Touched& row : touched_) {
+    if (row.rowid == rowid && row.write->shape.table == write.shape.table) return;
   }
+  touched_.push_back(Touched{&write, rowid, std::move(before)});
 }
 
 void RowCapture::before_write(const WatchedWrite& write, std::span<const Value> bound) {
   const WriteShape& shape = write.shape;
   if (!in_line_ || shape.kind == WriteKind::none || shape.kind == WriteKind::insert) return;
-  if (!read_.insert(read_key(shape, bound)).second) return;
+  std::string key = read_key(shape, bound);
+  if (std::find(read_.begin(), read_.end(), key) != read_.end()) return;
+  read_.push_back(std::move(key));
   Statement st(db_, *write.before_read);
   for (const int n : shape.condition_parameters) {
     if (static_cast<std::size_t>(n) < bound.size()) {

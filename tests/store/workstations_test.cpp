@@ -62,10 +62,14 @@ TEST_P(Workstations, TwoRunsOfTheSameFileSettleEachLineOnce) {
   const auto started = std::chrono::steady_clock::now();
   const std::vector<ToolRun> runs = run_tools_together(twice.root(), {post, post});
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  // One run may be done before the other looks for it: that one is asked
+  // whether to post the file again, and the tool says no.
   for (const ToolRun& run : runs) {
+    if (run.status == 1 && run.out.find("\"outcome\":\"stopped\"") != std::string::npos) continue;
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(json_number(run.out, "lines"), json_number(alone.out, "lines"));
   }
+  ASSERT_TRUE(runs[0].status == 0 || runs[1].status == 0) << "one of them posted the file";
   // (Not posted_total: each run rounds its own total to whole units.)
   for (const char* counter : {"ok", "failed"}) {
     EXPECT_EQ(json_number(runs[0].out, counter) + json_number(runs[1].out, counter), json_number(alone.out, counter))

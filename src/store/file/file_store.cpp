@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <unordered_map>
 
 #include "store/connection.h"
 #include "store/db_error.h"
@@ -179,6 +180,7 @@ class FileBackend : public Backend {
   FileBackend& operator=(const FileBackend&) = delete;
   ~FileBackend() override {
     cache.clear();  // statements are finalized before the handle closes
+    kept_.clear();
     sqlite3_close_v2(db_);
   }
 
@@ -191,6 +193,14 @@ class FileBackend : public Backend {
       sqlite3_free(message);
       throw DbError(sqlite_error(rc, text));
     }
+  }
+  // What comes this way is a line's savepoint commands, three or four to
+  // every line of a run: kept prepared, they are not parsed again each time.
+  void execute_later(const std::string& sql) override {
+    std::unique_ptr<FileCursor>& kept = kept_[sql];
+    if (!kept) kept = std::make_unique<FileCursor>(db_, sql);
+    kept->run_later();
+    kept->reset();
   }
   std::unique_ptr<Cursor> prepare(const RenderedSql& sql, bool /*kept*/) override {
     return std::make_unique<FileCursor>(db_, sql.text);
@@ -211,6 +221,7 @@ class FileBackend : public Backend {
  private:
   sqlite3* db_;
   BusyState busy_;
+  std::unordered_map<std::string, std::unique_ptr<FileCursor>> kept_;
 };
 
 }  // namespace
