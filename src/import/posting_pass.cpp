@@ -56,6 +56,7 @@ PostingPass::PostingPass(const RunRequest& request, Operator& op, LineOperations
   if (plan.journal_run && !dry_run_) {
     journal_.emplace(std::move(*plan.journal_run));
     capture_.emplace(db_);
+    by_images_ = db_.backend().savepoints_are_costly();
   }
 }
 
@@ -110,6 +111,16 @@ std::int64_t PostingPass::settled_by(std::int64_t line_no) {
   if (next_settled_ < settled_.size() && settled_[next_settled_].first == line_no)
     return settled_[next_settled_].second;
   return 0;
+}
+
+// Takes back a failed line without a savepoint, from the rows' images. The
+// transaction must still be open: after some I/O errors SQLite has rolled it
+// back on its own, and writing the images then would write them alone.
+void PostingPass::restore_line() {
+  if (!transaction_ || !transaction_->still_open()) {
+    throw store::DbError(Error{kErrGeneralFailure, "交易已被資料庫撤回", true});
+  }
+  capture_->restore_line();
 }
 
 // A transaction for the lines to come.
@@ -215,35 +226,45 @@ bool PostingPass::post_line(std::string_view raw, std::int64_t line_no, std::int
   LineVerdict verdict;
   try {
     begin_batch();
-    store::Savepoint line(db_, "kiv_line");
+    std::optional<store::Savepoint> line;
+    if (!by_images_) line.emplace(db_, "kiv_line");
     if (capture_) capture_->begin_line();
     writeoff::Session session{db_, deferred_};
     verdict = dispatch_line(session, ctx_, detail, operations_, &marks_);
-    if (verdict.end == LineEnd::environment) {
-      // After an I/O error, a full disk or a damaged page SQLite has rolled
-      // the whole transaction back and the savepoint is gone with it: the
-      // failure to report is the line's, not that of undoing it.
-      if (capture_) capture_->discard_line();
+    if (verdict.end == LineEnd::environment || verdict.end == LineEnd::logged) {
       marks_.drop_line();
-      try {
-        line.rollback();
-      } catch (const store::DbError&) {
+      if (by_images_) {
+        restore_line();
+      } else if (verdict.end == LineEnd::logged) {
+        line->rollback();
+      } else {
+        // After an I/O error, a full disk or a damaged page SQLite has rolled
+        // the whole transaction back and the savepoint is gone with it: the
+        // failure to report is the line's, not that of undoing it.
+        try {
+          line->rollback();
+        } catch (const store::DbError&) {
+        }
       }
-    } else if (verdict.end == LineEnd::logged) {
       if (capture_) capture_->discard_line();
-      marks_.drop_line();
-      line.rollback();
     } else {
       // The line's changes are read before its savepoint goes: a failure to
       // read them takes the line back with it.
       if (capture_) record.changes = capture_->end_line();
-      line.release();
+      if (line) line->release();
       marks_.keep_line();
     }
   } catch (const store::DbError& e) {
+    if (by_images_ && transaction_) {
+      // Part of the line may be in the batch with nothing to take it back:
+      // the batch goes whole, and its lines are logged as not posted.
+      transaction_.reset();
+      lose_batch();
+    }
     if (capture_) capture_->discard_line();
     marks_.drop_line();
-    verdict = LineVerdict{LineEnd::environment, {}, e.error()};
+    // The failure to report is the line's own when taking it back failed too.
+    if (verdict.end != LineEnd::environment) verdict = LineVerdict{LineEnd::environment, {}, e.error()};
   }
 
   if (verdict.end == LineEnd::environment) return fail(verdict.error);

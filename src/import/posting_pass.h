@@ -29,7 +29,8 @@ struct PassPlan {
 };
 
 // The posting pass over one connection: every detail line up to the first
-// trailer, each in its own savepoint, lines grouped into transactions that
+// trailer, each atomic (in its own savepoint, or taken back from its rows'
+// images where savepoints are costly), lines grouped into transactions that
 // are committed often and before any message box. The journal's rows of a
 // batch go into the batch's own transaction.
 class PostingPass {
@@ -56,6 +57,7 @@ class PostingPass {
   bool post_line(std::string_view raw, std::int64_t line_no, std::int64_t file_line);
   std::int64_t settled_by(std::int64_t line_no);
   void begin_batch();
+  void restore_line();
   void start_journal();
   bool commit_due() const;
   std::optional<Error> write_journal_rows();
@@ -77,6 +79,9 @@ class PostingPass {
   writeoff::LineContext ctx_;
   std::optional<journal::RunJournal> journal_;
   std::optional<store::RowCapture> capture_;
+  // A failed line is taken back from the capture's images rather than a
+  // savepoint: on a store where savepoints are costly.
+  bool by_images_ = false;
   std::vector<std::pair<std::int64_t, std::int64_t>> settled_;
   std::size_t next_settled_ = 0;
   AgencyMarks marks_;

@@ -7,6 +7,7 @@
 
 #include "store/connection.h"
 #include "store/journal_schema.h"
+#include "store/row_write_back.h"
 #include "store/statement.h"
 
 namespace kiv::store {
@@ -92,6 +93,19 @@ void RowCapture::discard_line() {
   in_line_ = false;
   touched_.clear();
   read_.clear();
+}
+
+void RowCapture::restore_line() {
+  in_line_ = false;  // what is written back is not the line's
+  for (auto row = touched_.rbegin(); row != touched_.rend(); ++row) {
+    const std::string& table = row->write->shape.table;
+    if (!row->before) {
+      delete_row(db_, table, row->rowid);
+    } else if (!write_row(db_, table, row->rowid, *row->before)) {
+      insert_row(db_, table, row->rowid, *row->before);  // the line deleted it
+    }
+  }
+  discard_line();
 }
 
 void RowCapture::touch(const WatchedWrite& write, std::int64_t rowid, std::optional<RowImage> before) {

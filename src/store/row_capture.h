@@ -62,6 +62,11 @@ class RowCapture {
   std::vector<RowChange> end_line();
   // Forgets the line (rolled back).
   void discard_line();
+  // Puts every row the line touched back as it was before the line, the
+  // last touched first, and forgets the line: a line taken back without a
+  // savepoint. Throws DbError when a row cannot be put back; the line is
+  // then partly undone.
+  void restore_line();
   bool in_line() const { return in_line_; }
 
   // For Statement: what `sql` writes (kind none when it writes nothing that

@@ -214,6 +214,7 @@ class FileBackend : public Backend {
   void rollback() override { execute("ROLLBACK"); }
   bool in_transaction() const override { return sqlite3_get_autocommit(db_) == 0; }
   void set_busy_timeout_ms(int ms) override { busy_.timeout_ms = ms; }
+  bool savepoints_are_costly() const override { return true; }
   void hold_changes_in_memory(bool on) override { execute(on ? "PRAGMA cache_spill=OFF" : "PRAGMA cache_spill=ON"); }
 
   sqlite3* handle() const { return db_; }
