@@ -95,14 +95,27 @@ void RowCapture::discard_line() {
   read_.clear();
 }
 
+// Only the columns the line changed are written back: writing an indexed
+// column, even with the value it holds, makes the store rewrite its index
+// entries.
 void RowCapture::restore_line() {
   in_line_ = false;  // what is written back is not the line's
   for (auto row = touched_.rbegin(); row != touched_.rend(); ++row) {
     const std::string& table = row->write->shape.table;
     if (!row->before) {
       delete_row(db_, table, row->rowid);
-    } else if (!write_row(db_, table, row->rowid, *row->before)) {
+      continue;
+    }
+    std::optional<RowImage> now;
+    {
+      Statement st(db_, *row->write->after_read);
+      st.bind(1, row->rowid);
+      if (st.step()) now = read_image(st, 1, columns(*row->write->after_read, st));
+    }
+    if (!now) {
       insert_row(db_, table, row->rowid, *row->before);  // the line deleted it
+    } else if (const RowImage changed = changed_fields(*now, *row->before); !changed.empty()) {
+      write_row(db_, table, row->rowid, changed);
     }
   }
   discard_line();
