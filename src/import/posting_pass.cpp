@@ -2,7 +2,6 @@
 
 #include <ctime>
 
-#include "journal/history.h"
 #include "store/db_error.h"
 
 namespace kiv::import {
