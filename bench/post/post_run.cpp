@@ -33,7 +33,7 @@ int usage() {
 
 int main(int argc, char** argv) {
   bool bare = false;
-  int commit_ms = 250;
+  int commit_ms = -1;  // the run's own interval
   int i = 1;
   for (; i < argc && std::string(argv[i]).starts_with("--"); ++i) {
     const std::string option = argv[i];
@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   if (argc - i != 2) return usage();
   kiv::import::RunRequest request{kiv::SuitePaths{argv[i]}, false, argv[i + 1]};
   request.journal = !bare;
-  request.commit_interval_ms = commit_ms;
+  if (commit_ms >= 0) request.commit_interval_ms = commit_ms;
   request.context = {"bench", "", ""};
   QuietOperator op;
   const auto result = kiv::import::confirm_run(request, op);

@@ -25,9 +25,10 @@ struct RunRequest {
   bool floppy_selected = false;  // Opt1; otherwise the path in path_text
   std::string path_text;         // txt_path
   int busy_timeout_ms = 5000;    // how long a statement waits for another program
-  // How long a batch of lines stays open at most before it is committed. A
-  // measurement under an instruction counter, which slows the run many times
-  // over, lengthens it so that the batches are as large as in a real run.
+  // How long a batch of lines stays open at most before it is committed:
+  // what a crash can lose of the run's work. A measurement under an
+  // instruction counter, which slows the run many times over, lengthens it so
+  // that the batches are as large as in a real run.
   int commit_interval_ms = 250;
   journal::RunContext context{};  // who runs it, kept with the run in the journal
   // The whole run in one transaction rolled back at its end: the same

@@ -8,10 +8,13 @@ namespace kiv::import {
 
 namespace {
 
-// Posted lines are grouped into one transaction for speed and committed
-// often (after this many lines, or the request's interval), so that a crash or
-// a failing machine loses at most this much work (and never half a line).
-constexpr std::int64_t kLinesPerCommit = 256;
+// A batch's journal rows go into its transaction this many lines at a time,
+// so that what the run holds in memory stays small however long a batch is
+// open. The run's first batch is also committed after this many lines at
+// most: the run's row is then soon on disk, where another workstation
+// posting the same file finds it.
+constexpr std::size_t kLinesPerJournalWrite = 256;
+constexpr std::int64_t kFirstBatchLines = 256;
 
 std::tm local_now() {
   const std::time_t now = std::time(nullptr);
@@ -52,6 +55,7 @@ PostingPass::PostingPass(const RunRequest& request, Operator& op, LineOperations
   if (plan.journal_run && !dry_run_) {
     journal_.emplace(std::move(*plan.journal_run));
     capture_.emplace(db_);
+    by_images_ = db_.backend().savepoints_are_costly();
   }
 }
 
@@ -72,6 +76,9 @@ bool PostingPass::run(const std::string& source, std::optional<TrailerLine>& tra
       if (auto failure = commit(journal::kRunning)) return fail(*failure);
       deferred_.release();
     }
+    if (pending_.records.size() - journal_written_ >= kLinesPerJournalWrite) {
+      if (auto failure = write_journal_rows()) return fail(*failure);
+    }
     ++i;
     op_.show_progress(i, result_.lines);
     op_.pump_events();
@@ -80,7 +87,7 @@ bool PostingPass::run(const std::string& source, std::optional<TrailerLine>& tra
   if (reader->failed()) return fail(reader->error());
   // The log is on disk before the run is recorded as completed.
   if (auto failure = log_.sync()) return fail(*failure);
-  if (journal_ && !journal_->started()) {
+  if (journal_ && !transaction_ && !journal_->started()) {
     // A file without detail lines is a run all the same.
     try {
       begin_batch();
@@ -105,20 +112,80 @@ std::int64_t PostingPass::settled_by(std::int64_t line_no) {
   return 0;
 }
 
-// A transaction for the lines to come; the run's first also makes the
-// journal's tables and the run's row, so the journal adds no wait of its own.
+// Takes back a failed line without a savepoint, from the rows' images. The
+// transaction must still be open: after some I/O errors SQLite has rolled it
+// back on its own, and writing the images then would write them alone.
+void PostingPass::restore_line() {
+  if (!transaction_ || !transaction_->still_open()) {
+    throw store::DbError(Error{kErrGeneralFailure, "交易已被資料庫撤回", true});
+  }
+  capture_->restore_line();
+}
+
+// A transaction for the lines to come.
 void PostingPass::begin_batch() {
   if (transaction_) return;
   transaction_.emplace(db_);
   batch_started_ = std::chrono::steady_clock::now();
   if (capture_) capture_->new_transaction();
+}
+
+// The journal's tables (on a database's first run) and the run's row are
+// made in the first batch's transaction once its lines are done, so the
+// journal adds no wait of its own: made before its lines, the tables would
+// make SQLite reload its whole schema at every line rolled back to its
+// savepoint until the batch commits.
+void PostingPass::start_journal() {
   if (journal_) journal_->start(db_);
 }
 
+// Posted lines are grouped into one transaction and committed by time, not
+// by count: a commit costs a sync of the disk and encrypting every page the
+// batch changed, whatever the batch's size, so a crash or a failing machine
+// loses at most the request's interval of work (and never half a line). A
+// message waiting to be shown is a reason of its own: it is never shown while
+// the database is locked.
 bool PostingPass::commit_due() const {
   if (pending_.lines == 0) return false;
-  return deferred_.holding() || pending_.lines >= kLinesPerCommit ||
-         std::chrono::steady_clock::now() - batch_started_ >= commit_interval_;
+  if (journal_ && !run_row_on_disk_ && pending_.lines >= kFirstBatchLines) return true;
+  return deferred_.holding() || std::chrono::steady_clock::now() - batch_started_ >= commit_interval_;
+}
+
+// The journal rows of the lines posted so far in the batch, into its
+// transaction; the lines' changes are not kept once written, nor the lines
+// themselves unless someone waits to be told of them. A failure loses the
+// batch, as a failed commit does.
+std::optional<Error> PostingPass::write_journal_rows() {
+  if (journal_ && !journal_->started()) return std::nullopt;  // the first batch writes them at its commit
+  if (journal_) {
+    try {
+      journal_->write_lines(db_, pending_.records, journal_written_);
+    } catch (const store::DbError& e) {
+      transaction_.reset();
+      lose_batch();
+      return e.error();
+    }
+  }
+  if (on_line_) {
+    for (std::size_t i = journal_written_; i < pending_.records.size(); ++i) {
+      std::vector<store::RowChange>().swap(pending_.records[i].changes);
+    }
+    journal_written_ = pending_.records.size();
+  } else {
+    pending_.records.clear();
+    journal_written_ = 0;
+  }
+  return std::nullopt;
+}
+
+// The batch's transaction was rolled back: its lines were not posted, and
+// are logged as such when the run ends.
+void PostingPass::lose_batch() {
+  if (journal_ && !run_row_on_disk_) journal_->start_lost();
+  for (std::string& raw : pending_.written) lost_.push_back(std::move(raw));
+  pending_ = {};
+  journal_written_ = 0;
+  marks_.forget();
 }
 
 bool PostingPass::post_line(std::string_view raw, std::int64_t line_no, std::int64_t file_line) {
@@ -158,35 +225,45 @@ bool PostingPass::post_line(std::string_view raw, std::int64_t line_no, std::int
   LineVerdict verdict;
   try {
     begin_batch();
-    store::Savepoint line(db_, "kiv_line");
+    std::optional<store::Savepoint> line;
+    if (!by_images_) line.emplace(db_, "kiv_line");
     if (capture_) capture_->begin_line();
     writeoff::Session session{db_, deferred_};
     verdict = dispatch_line(session, ctx_, detail, operations_, &marks_);
-    if (verdict.end == LineEnd::environment) {
-      // After an I/O error, a full disk or a damaged page SQLite has rolled
-      // the whole transaction back and the savepoint is gone with it: the
-      // failure to report is the line's, not that of undoing it.
-      if (capture_) capture_->discard_line();
+    if (verdict.end == LineEnd::environment || verdict.end == LineEnd::logged) {
       marks_.drop_line();
-      try {
-        line.rollback();
-      } catch (const store::DbError&) {
+      if (by_images_) {
+        restore_line();
+      } else if (verdict.end == LineEnd::logged) {
+        line->rollback();
+      } else {
+        // After an I/O error, a full disk or a damaged page SQLite has rolled
+        // the whole transaction back and the savepoint is gone with it: the
+        // failure to report is the line's, not that of undoing it.
+        try {
+          line->rollback();
+        } catch (const store::DbError&) {
+        }
       }
-    } else if (verdict.end == LineEnd::logged) {
       if (capture_) capture_->discard_line();
-      marks_.drop_line();
-      line.rollback();
     } else {
       // The line's changes are read before its savepoint goes: a failure to
       // read them takes the line back with it.
       if (capture_) record.changes = capture_->end_line();
-      line.release();
+      if (line) line->release();
       marks_.keep_line();
     }
   } catch (const store::DbError& e) {
+    if (by_images_ && transaction_) {
+      // Part of the line may be in the batch with nothing to take it back:
+      // the batch goes whole, and its lines are logged as not posted.
+      transaction_.reset();
+      lose_batch();
+    }
     if (capture_) capture_->discard_line();
     marks_.drop_line();
-    verdict = LineVerdict{LineEnd::environment, {}, e.error()};
+    // The failure to report is the line's own when taking it back failed too.
+    if (verdict.end != LineEnd::environment) verdict = LineVerdict{LineEnd::environment, {}, e.error()};
   }
 
   if (verdict.end == LineEnd::environment) return fail(verdict.error);
@@ -238,8 +315,9 @@ std::optional<Error> PostingPass::commit(std::string_view outcome) {
       if (!transaction_->still_open()) {
         throw store::DbError(Error{kErrGeneralFailure, "交易已被資料庫撤回", true});
       }
-      if (journal_ && journal_->started()) {
-        journal_->write_lines(db_, pending_.records);
+      start_journal();
+      if (journal_) {
+        journal_->write_lines(db_, pending_.records, journal_written_);
         if (outcome != journal::kRunning) journal_->write_outcome(db_, counters(), outcome);
       }
       if (!dry_run_) {
@@ -252,10 +330,7 @@ std::optional<Error> PostingPass::commit(std::string_view outcome) {
       const bool committed = transaction_ && transaction_->committed();
       transaction_.reset();  // rolls back what is not committed: those lines were not posted
       if (!committed) {
-        if (journal_ && !run_row_on_disk_) journal_->start_lost();
-        lost_ = std::move(pending_.written);
-        pending_ = {};
-        marks_.forget();
+        lose_batch();
         return e.error();
       }
       // A commit that failed only after it was whole on disk posted its
@@ -278,6 +353,7 @@ std::optional<Error> PostingPass::commit(std::string_view outcome) {
     for (const journal::LineRecord& record : pending_.records) on_line_(record);
   }
   pending_ = {};
+  journal_written_ = 0;
   return failure;
 }
 

@@ -29,7 +29,8 @@ struct PassPlan {
 };
 
 // The posting pass over one connection: every detail line up to the first
-// trailer, each in its own savepoint, lines grouped into transactions that
+// trailer, each atomic (in its own savepoint, or taken back from its rows'
+// images where savepoints are costly), lines grouped into transactions that
 // are committed often and before any message box. The journal's rows of a
 // batch go into the batch's own transaction.
 class PostingPass {
@@ -56,7 +57,11 @@ class PostingPass {
   bool post_line(std::string_view raw, std::int64_t line_no, std::int64_t file_line);
   std::int64_t settled_by(std::int64_t line_no);
   void begin_batch();
+  void restore_line();
+  void start_journal();
   bool commit_due() const;
+  std::optional<Error> write_journal_rows();
+  void lose_batch();
   std::optional<Error> commit(std::string_view outcome);
   journal::RunRecord counters() const;
   void record_outcome_after_failure();
@@ -74,12 +79,16 @@ class PostingPass {
   writeoff::LineContext ctx_;
   std::optional<journal::RunJournal> journal_;
   std::optional<store::RowCapture> capture_;
+  // A failed line is taken back from the capture's images rather than a
+  // savepoint: on a store where savepoints are costly.
+  bool by_images_ = false;
   std::vector<std::pair<std::int64_t, std::int64_t>> settled_;
   std::size_t next_settled_ = 0;
   AgencyMarks marks_;
   std::optional<store::Transaction> transaction_;
   std::chrono::steady_clock::time_point batch_started_;
   Pending pending_;
+  std::size_t journal_written_ = 0;  // pending_.records already in the journal
   bool run_row_on_disk_ = false;
   bool outcome_written_ = false;
   std::vector<std::string> lost_;  // lines of a batch whose commit failed

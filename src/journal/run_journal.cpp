@@ -170,9 +170,10 @@ void RunJournal::start(store::Connection& db) {
   started_ = true;
 }
 
-void RunJournal::write_lines(store::Connection& db, const std::vector<LineRecord>& lines) {
-  insert_rows(db, line_insert(), lines.size(), [&](store::Statement& st, std::size_t i, int p) {
-    const LineRecord& line = lines[i];
+void RunJournal::write_lines(store::Connection& db, const std::vector<LineRecord>& lines, std::size_t from) {
+  if (from >= lines.size()) return;
+  insert_rows(db, line_insert(), lines.size() - from, [&](store::Statement& st, std::size_t i, int p) {
+    const LineRecord& line = lines[from + i];
     st.bind(p, run_.run).bind(p + 1, line.line_no).bind(p + 2, line.file_line).bind(p + 3, outcome_name(line.outcome));
     // A line's fields are the file's bytes; the journal keeps them as text
     // that every store accepts.
@@ -180,7 +181,8 @@ void RunJournal::write_lines(store::Connection& db, const std::vector<LineRecord
     st.bind(p + 7, escape_non_utf8(line.fail_code)).bind(p + 8, line.log_text).bind(p + 9, line.settled_by);
   });
   std::vector<ChangeRow> rows;
-  for (const LineRecord& line : lines) {
+  for (std::size_t i = from; i < lines.size(); ++i) {
+    const LineRecord& line = lines[i];
     std::int64_t seq = 0;
     for (const store::RowChange& change : line.changes) rows.push_back(change_row(line.line_no, ++seq, change));
   }

@@ -24,8 +24,8 @@ class RunJournal {
   // The transaction that held the start was lost: the next one starts again.
   void start_lost() { started_ = false; }
 
-  // The lines' rows and their changes, in the open transaction.
-  void write_lines(store::Connection& db, const std::vector<LineRecord>& lines);
+  // The rows of lines[from..] and their changes, in the open transaction.
+  void write_lines(store::Connection& db, const std::vector<LineRecord>& lines, std::size_t from = 0);
   // The run's counters and outcome (and its end time, unless running), in
   // the open transaction.
   void write_outcome(store::Connection& db, const RunRecord& counters, std::string_view outcome);

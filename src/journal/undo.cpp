@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <map>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <unordered_map>
 
@@ -11,6 +9,7 @@
 #include "journal/run_journal.h"
 #include "store/db_error.h"
 #include "store/row_capture.h"
+#include "store/row_write_back.h"
 #include "store/statement.h"
 #include "store/transaction.h"
 
@@ -23,27 +22,6 @@ const store::Sql kChanges{
 const store::Sql kMarkUndone{"update KIV27_Run set undone_by=?2 where run=?1"};
 const store::Sql kUndoDone{"update KIV27_Run set ok=?2,ended=?3 where run=?1"};
 constexpr std::int64_t kRowsPerStep = 256;
-
-// The statements an undo builds from a table's columns, declared once each
-// so that every row after the first reuses the prepared statement.
-const store::Sql& sql_of(const std::string& text) {
-  static std::mutex mutex;
-  static std::unordered_map<std::string, std::unique_ptr<store::Sql>> kept;
-  const std::lock_guard lock(mutex);
-  auto& sql = kept[text];
-  if (!sql) sql = std::make_unique<store::Sql>(text);
-  return *sql;
-}
-
-// Column names come from the database itself; quoted, they are only names.
-std::string quoted(const std::string& name) {
-  std::string out = "\"";
-  for (const char c : name) {
-    out += c;
-    if (c == '"') out += '"';
-  }
-  return out + "\"";
-}
 
 // A row of the run as a whole: its image before the run's first change to
 // it and after its last, kept encoded (a run may have changed a great many
@@ -102,7 +80,7 @@ store::RowImage projected(const store::RowImage& row, const store::RowImage& ima
 }
 
 std::optional<store::RowImage> row_at(store::Connection& db, const std::string& table, std::int64_t rowid) {
-  store::Statement st(db, sql_of("select rowid,* from " + table + " where rowid=?1"));
+  store::Statement st(db, store::sql_built("select rowid,* from " + table + " where rowid=?1"));
   st.bind(1, rowid);
   if (!st.step()) return std::nullopt;
   return store::read_image(st, 1);
@@ -128,7 +106,7 @@ std::vector<UndoConflict> locate(store::Connection& db, std::vector<NetRow>& row
     auto& taken = claimed[table];
     std::sort(taken.begin(), taken.end());
     const store::RowImage shape = decoded(*pending.begin()->second->after, table, 0);
-    store::Statement st(db, sql_of("select rowid,* from " + table + " order by rowid"));
+    store::Statement st(db, store::sql_built("select rowid,* from " + table + " order by rowid"));
     while (!pending.empty() && st.step()) {
       const std::int64_t rowid = st.integer(0);
       if (std::binary_search(taken.begin(), taken.end(), rowid)) continue;
@@ -149,40 +127,18 @@ std::vector<UndoConflict> locate(store::Connection& db, std::vector<NetRow>& row
 }
 
 void delete_row(store::Connection& db, const NetRow& row) {
-  store::Statement st(db, sql_of("delete from " + row.table + " where rowid=?1"));
-  st.bind(1, row.now).run();
+  store::delete_row(db, row.table, row.now);
 }
 
 void update_row(store::Connection& db, const NetRow& row) {
-  std::string text = "update " + row.table + " set ";
-  const store::RowImage before = decoded(*row.before, row.table, row.rowid);
-  for (std::size_t i = 0; i < before.size(); ++i) {
-    if (i > 0) text += ",";
-    text += quoted(before[i].name) + "=?" + std::to_string(i + 1);
-  }
-  text += " where rowid=?" + std::to_string(before.size() + 1);
-  store::Statement st(db, sql_of(text));
-  for (std::size_t i = 0; i < before.size(); ++i) st.bind(static_cast<int>(i + 1), before[i].value);
-  st.bind(static_cast<int>(before.size() + 1), row.now).run();
+  store::write_row(db, row.table, row.now, decoded(*row.before, row.table, row.rowid));
 }
 
 // Back with its old rowid when no row holds it now; elsewhere otherwise.
 void restore_row(store::Connection& db, const NetRow& row) {
   const bool free = !row_at(db, row.table, row.rowid);
-  const store::RowImage before = decoded(*row.before, row.table, row.rowid);
-  std::string names = free ? "rowid" : "", values = free ? "?1" : "";
-  const int first = free ? 2 : 1;
-  for (std::size_t i = 0; i < before.size(); ++i) {
-    if (!names.empty()) names += ",";
-    if (!values.empty()) values += ",";
-    names += quoted(before[i].name);
-    values += '?';
-    values += std::to_string(first + static_cast<int>(i));
-  }
-  store::Statement st(db, sql_of("insert into " + row.table + "(" + names + ") values(" + values + ")"));
-  if (free) st.bind(1, row.rowid);
-  for (std::size_t i = 0; i < before.size(); ++i) st.bind(first + static_cast<int>(i), before[i].value);
-  st.run();
+  store::insert_row(db, row.table, free ? std::optional(row.rowid) : std::nullopt,
+                    decoded(*row.before, row.table, row.rowid));
 }
 
 }  // namespace

@@ -121,6 +121,11 @@ class Backend {
   // server writes nothing visible before a commit and needs nothing here.
   virtual void hold_changes_in_memory(bool on) { (void)on; }
 
+  // Whether a savepoint costs about as much as the writes it covers: the
+  // file store keeps, encrypted, every page a savepoint's writes touch. A
+  // run there takes a failed line back from the rows' images instead.
+  virtual bool savepoints_are_costly() const { return false; }
+
   // Prepared statements of the program's Sql, kept by Sql::id.
   std::vector<std::unique_ptr<Cursor>> cache;
 };

@@ -1,11 +1,13 @@
 #include "store/row_capture.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
 
 #include "store/connection.h"
 #include "store/journal_schema.h"
+#include "store/row_write_back.h"
 #include "store/statement.h"
 
 namespace kiv::store {
@@ -90,21 +92,49 @@ void RowCapture::begin_line() {
 void RowCapture::discard_line() {
   in_line_ = false;
   touched_.clear();
-  index_.clear();
   read_.clear();
+}
+
+// Only the columns the line changed are written back: writing an indexed
+// column, even with the value it holds, makes the store rewrite its index
+// entries.
+void RowCapture::restore_line() {
+  in_line_ = false;  // what is written back is not the line's
+  for (auto row = touched_.rbegin(); row != touched_.rend(); ++row) {
+    const std::string& table = row->write->shape.table;
+    if (!row->before) {
+      delete_row(db_, table, row->rowid);
+      continue;
+    }
+    std::optional<RowImage> now;
+    {
+      Statement st(db_, *row->write->after_read);
+      st.bind(1, row->rowid);
+      if (st.step()) now = read_image(st, 1, columns(*row->write->after_read, st));
+    }
+    if (!now) {
+      insert_row(db_, table, row->rowid, *row->before);  // the line deleted it
+    } else if (const RowImage changed = changed_fields(*now, *row->before); !changed.empty()) {
+      write_row(db_, table, row->rowid, changed);
+    }
+  }
+  discard_line();
 }
 
 void RowCapture::touch(const WatchedWrite& write, std::int64_t rowid, std::optional<RowImage> before) {
   // The first image seen of a row is its image before the line.
-  if (index_.emplace(std::pair{write.shape.table, rowid}, touched_.size()).second) {
-    touched_.push_back(Touched{&write, rowid, std::move(before)});
+  for (const Touched& row : touched_) {
+    if (row.rowid == rowid && row.write->shape.table == write.shape.table) return;
   }
+  touched_.push_back(Touched{&write, rowid, std::move(before)});
 }
 
 void RowCapture::before_write(const WatchedWrite& write, std::span<const Value> bound) {
   const WriteShape& shape = write.shape;
   if (!in_line_ || shape.kind == WriteKind::none || shape.kind == WriteKind::insert) return;
-  if (!read_.insert(read_key(shape, bound)).second) return;
+  std::string key = read_key(shape, bound);
+  if (std::find(read_.begin(), read_.end(), key) != read_.end()) return;
+  read_.push_back(std::move(key));
   Statement st(db_, *write.before_read);
   for (const int n : shape.condition_parameters) {
     if (static_cast<std::size_t>(n) < bound.size()) {

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
-#include <set>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -64,6 +62,11 @@ class RowCapture {
   std::vector<RowChange> end_line();
   // Forgets the line (rolled back).
   void discard_line();
+  // Puts every row the line touched back as it was before the line, the
+  // last touched first, and forgets the line: a line taken back without a
+  // savepoint. Throws DbError when a row cannot be put back; the line is
+  // then partly undone.
+  void restore_line();
   bool in_line() const { return in_line_; }
 
   // For Statement: what `sql` writes (kind none when it writes nothing that
@@ -87,12 +90,13 @@ class RowCapture {
 
   Connection& db_;
   bool in_line_ = false;
+  // A line touches a few rows and reads a few conditions: looked through in
+  // order, they cost less than a tree's nodes made and freed for every line.
   std::vector<Touched> touched_;
-  std::map<std::pair<std::string, std::int64_t>, std::size_t> index_;
   // Conditions with their values already read in this line. Reading one again
   // would add nothing: a row that has come to match it since was changed by a
   // write of this line, which has already read it.
-  std::set<std::string> read_;
+  std::vector<std::string> read_;
   std::unordered_map<std::uint32_t, std::vector<std::string>> columns_;
 };
 

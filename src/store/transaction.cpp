@@ -44,9 +44,16 @@ void Transaction::rollback() {
 }
 
 // A line's savepoint commands travel with the line's statements: only a lost
-// connection can make them fail, and the next statement reports that.
-Savepoint::Savepoint(Connection& connection, std::string name) : connection_(connection), name_(std::move(name)) {
-  connection_.execute_later("SAVEPOINT " + name_);
+// connection can make them fail, and the next statement reports that. They
+// are the same text on every store and need no rendering.
+Savepoint::Savepoint(Connection& connection, std::string name)
+    : connection_(connection),
+      name_(std::move(name)),
+      // Built by appending: GCC 12 warns falsely (-Wrestrict) on "..." + string.
+      begin_(std::string("SAVEPOINT ").append(name_)),
+      release_(std::string("RELEASE ").append(name_)),
+      rollback_(std::string("ROLLBACK TO ").append(name_)) {
+  connection_.backend().execute_later(begin_);
   active_ = true;
 }
 
@@ -60,14 +67,14 @@ Savepoint::~Savepoint() {
 }
 
 void Savepoint::release() {
-  connection_.execute_later("RELEASE " + name_);
+  connection_.backend().execute_later(release_);
   active_ = false;
 }
 
 void Savepoint::rollback() {
   active_ = false;
-  connection_.execute_later("ROLLBACK TO " + name_);
-  connection_.execute_later("RELEASE " + name_);
+  connection_.backend().execute_later(rollback_);
+  connection_.backend().execute_later(release_);
 }
 
 }  // namespace kiv::store

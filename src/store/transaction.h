@@ -47,6 +47,7 @@ class Savepoint {
  private:
   Connection& connection_;
   std::string name_;
+  std::string begin_, release_, rollback_;
   bool active_ = false;
 };
 

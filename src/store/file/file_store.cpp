@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <unordered_map>
 
 #include "store/connection.h"
 #include "store/db_error.h"
@@ -179,6 +180,7 @@ class FileBackend : public Backend {
   FileBackend& operator=(const FileBackend&) = delete;
   ~FileBackend() override {
     cache.clear();  // statements are finalized before the handle closes
+    kept_.clear();
     sqlite3_close_v2(db_);
   }
 
@@ -192,6 +194,14 @@ class FileBackend : public Backend {
       throw DbError(sqlite_error(rc, text));
     }
   }
+  // What comes this way is a line's savepoint commands, three or four to
+  // every line of a run: kept prepared, they are not parsed again each time.
+  void execute_later(const std::string& sql) override {
+    std::unique_ptr<FileCursor>& kept = kept_[sql];
+    if (!kept) kept = std::make_unique<FileCursor>(db_, sql);
+    kept->run_later();
+    kept->reset();
+  }
   std::unique_ptr<Cursor> prepare(const RenderedSql& sql, bool /*kept*/) override {
     return std::make_unique<FileCursor>(db_, sql.text);
   }
@@ -204,6 +214,7 @@ class FileBackend : public Backend {
   void rollback() override { execute("ROLLBACK"); }
   bool in_transaction() const override { return sqlite3_get_autocommit(db_) == 0; }
   void set_busy_timeout_ms(int ms) override { busy_.timeout_ms = ms; }
+  bool savepoints_are_costly() const override { return true; }
   void hold_changes_in_memory(bool on) override { execute(on ? "PRAGMA cache_spill=OFF" : "PRAGMA cache_spill=ON"); }
 
   sqlite3* handle() const { return db_; }
@@ -211,6 +222,7 @@ class FileBackend : public Backend {
  private:
   sqlite3* db_;
   BusyState busy_;
+  std::unordered_map<std::string, std::unique_ptr<FileCursor>> kept_;
 };
 
 }  // namespace
