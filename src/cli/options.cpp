@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "cli/commands.h"
+#include "core/text.h"
 
 namespace kiv::cli {
 
@@ -87,36 +88,6 @@ std::optional<long long> positive_number(const std::string& text, long long max)
   return value;
 }
 
-namespace {
-
-// Length of the well-formed UTF-8 sequence at `i`, or 0 when there is none.
-std::size_t utf8_length(const std::string& text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) return 0;
-  for (std::size_t k = 2; k < length; ++k) {
-    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
-  }
-  return length;
-}
-
-}  // namespace
-
 std::string json_string(const std::string& text) {
   std::string out = "\"";
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -144,7 +115,7 @@ std::string json_string(const std::string& text) {
           out += buffer;
         } else if (c < 0x80) {
           out += static_cast<char>(c);
-        } else if (const std::size_t length = utf8_length(text, i); length > 0) {
+        } else if (const std::size_t length = utf8_length_at(text, i); length > 0) {
           out.append(text, i, length);
           i += length - 1;
         } else {

@@ -29,13 +29,9 @@ std::string_view cut(std::string_view text, std::size_t position, std::size_t le
   return text.substr(position - 1, length);
 }
 
-namespace {
-
-// The length of the UTF-8 character at `i`, 0 when the bytes there are not one.
 std::size_t utf8_length_at(std::string_view text, std::size_t i) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char lead = byte(i);
-  if (lead == 0) return 0;
   if (lead < 0x80) return 1;
   std::size_t length = 0;
   unsigned char low = 0x80, high = 0xBF;
@@ -59,11 +55,9 @@ std::size_t utf8_length_at(std::string_view text, std::size_t i) {
   return length;
 }
 
-}  // namespace
-
 bool valid_utf8(std::string_view text) {
   for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
-    length = utf8_length_at(text, i);
+    length = text[i] == '\0' ? 0 : utf8_length_at(text, i);
     if (length == 0) return false;
   }
   return true;
@@ -74,7 +68,7 @@ std::string escape_non_utf8(std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = utf8_length_at(text, i);
+    const std::size_t length = text[i] == '\0' ? 0 : utf8_length_at(text, i);
     if (length > 0) {
       out.append(text.substr(i, length));
       i += length;

@@ -18,6 +18,10 @@ std::int64_t numeric_value(std::string_view text);
 // fewer (or none) when the text is shorter.
 std::string_view cut(std::string_view text, std::size_t position, std::size_t length);
 
+// The length of the UTF-8 character at `i` (1 for any ASCII byte, NUL
+// included), 0 when the bytes there are not one.
+std::size_t utf8_length_at(std::string_view text, std::size_t i);
+
 // Whether `text` is UTF-8 without a NUL byte: what a server stores as text.
 bool valid_utf8(std::string_view text);
 

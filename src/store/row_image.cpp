@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/text.h"
 #include "store/statement.h"
 
 namespace kiv::store {
@@ -23,38 +24,11 @@ bool same_name(std::string_view a, std::string_view b) {
   return true;
 }
 
-// Length of the well-formed UTF-8 sequence at `i`, 0 when there is none.
-std::size_t utf8_length(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) return 0;
-  for (std::size_t k = 2; k < length; ++k) {
-    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
-  }
-  return length;
-}
-
 bool is_utf8(std::string_view text) {
   std::size_t ascii = 0;
   while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
   for (std::size_t i = ascii; i < text.size();) {
-    const std::size_t length = utf8_length(text, i);
+    const std::size_t length = utf8_length_at(text, i);
     if (length == 0) return false;
     i += length;
   }
