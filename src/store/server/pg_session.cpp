@@ -132,13 +132,30 @@ void PgSession::await_answer() {
   }
 }
 
+namespace {
+
+// A request that could not even be sent: the connection is gone, or libpq
+// refused it.
+[[noreturn]] void throw_not_sent(PGconn* conn) {
+  const std::string message = trimmed(PQerrorMessage(conn));
+  if (PQstatus(conn) == CONNECTION_BAD) throw DbError(connection_error(message));
+  throw DbError(Error{1, message, true});
+}
+
+// The failure a result reports, by its SQLSTATE.
+Error error_of(PGconn* conn, const PGresult* result) {
+  const char* sqlstate = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+  const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
+  const std::string message = trimmed(primary != nullptr ? primary : PQresultErrorMessage(result));
+  return PQstatus(conn) == CONNECTION_BAD ? connection_error(message)
+                                          : server_error(sqlstate != nullptr ? sqlstate : "", message);
+}
+
+}  // namespace
+
 PgResult PgSession::finish(bool sent) {
   PGconn* conn = conn_.get();
-  if (!sent) {
-    const std::string message = trimmed(PQerrorMessage(conn));
-    if (PQstatus(conn) == CONNECTION_BAD) throw DbError(connection_error(message));
-    throw DbError(Error{1, message, true});
-  }
+  if (!sent) throw_not_sent(conn);
   next_pump_ = Clock::now() + kPumpEvery;
   PgResult last;
   std::optional<Error> failure;
@@ -148,13 +165,7 @@ PgResult PgSession::finish(bool sent) {
     if (!result) break;
     const ExecStatusType status = PQresultStatus(result.get());
     if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE) {
-      if (!failure) {
-        const char* sqlstate = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
-        const char* primary = PQresultErrorField(result.get(), PG_DIAG_MESSAGE_PRIMARY);
-        const std::string message = trimmed(primary != nullptr ? primary : PQresultErrorMessage(result.get()));
-        failure = PQstatus(conn) == CONNECTION_BAD ? connection_error(message)
-                                                   : server_error(sqlstate != nullptr ? sqlstate : "", message);
-      }
+      if (!failure) failure = error_of(conn, result.get());
     } else {
       last = std::move(result);
     }
@@ -179,11 +190,7 @@ PgResult PgSession::finish_pipeline(bool sent) {
   PGconn* conn = conn_.get();
   sent = sent && PQpipelineSync(conn) == 1;
   pending_ = 0;
-  if (!sent) {
-    const std::string message = trimmed(PQerrorMessage(conn));
-    if (PQstatus(conn) == CONNECTION_BAD) throw DbError(connection_error(message));
-    throw DbError(Error{1, message, true});
-  }
+  if (!sent) throw_not_sent(conn);
   next_pump_ = Clock::now() + kPumpEvery;
   PgResult last;
   std::optional<Error> failure;
@@ -199,13 +206,7 @@ PgResult PgSession::finish_pipeline(bool sent) {
     const ExecStatusType status = PQresultStatus(result.get());
     if (status == PGRES_PIPELINE_SYNC) break;
     if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE) {
-      if (!failure) {
-        const char* sqlstate = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
-        const char* primary = PQresultErrorField(result.get(), PG_DIAG_MESSAGE_PRIMARY);
-        const std::string message = trimmed(primary != nullptr ? primary : PQresultErrorMessage(result.get()));
-        failure = PQstatus(conn) == CONNECTION_BAD ? connection_error(message)
-                                                   : server_error(sqlstate != nullptr ? sqlstate : "", message);
-      }
+      if (!failure) failure = error_of(conn, result.get());
     } else if (status != PGRES_PIPELINE_ABORTED) {
       last = std::move(result);
     }
