@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <thread>
 
 #include "import/collection_writer.h"
 #include "import/import_run.h"
@@ -99,83 +98,6 @@ void six_lines(const TempSuite& suite, std::vector<std::string>& lines) {
   std::string content;
   for (const auto& l : lines) content += l + "\r\n";
   suite.write_file("in/post1003.dat", content + import::format_trailer(6, 60999, 6, 60000) + "\r\n");
-}
-
-constexpr int kWaitMs = 400;
-
-// At the fourth line another workstation takes the database (its writer
-// lock, or one record's row on the server) and lets go after some pumps of
-// the run's wait, or never.
-class OtherWorkstation : public import::LineOperations, public RecordingOperator {
- public:
-  OtherWorkstation(const TempSuite& suite, char kind, int release_after)
-      : suite_(suite), kind_(kind), release_after_(release_after) {}
-  writeoff::LookupResult select_KIV8_Payment(Session& s, Ctx& c, S stdid, S grpid, S day) override {
-    // The first lines' batch is committed before the other one comes.
-    if (++lines_ == 3) std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    return LineOperations::select_KIV8_Payment(s, c, stdid, grpid, day);
-  }
-  void show_progress(std::int64_t done, std::int64_t /*total*/) override {
-    if (done != 4) return;
-    if (kind_ == 'w') {
-      writer_.emplace(suite_);
-    } else {
-      // Another program that writes a record without the suite's writer lock.
-      row_.emplace(suite_.open_unchecked());
-      row_->execute("BEGIN; UPDATE KIV8_Payment SET fee = 0 WHERE stdid = '10004'");
-    }
-  }
-  void pump_events() override {
-    if (holding() && pumps_while_held++ == release_after_) release();
-  }
-  bool holding() const { return writer_.has_value() || row_.has_value(); }
-  void release() {
-    writer_.reset();
-    row_.reset();
-  }
-  int pumps_while_held = 0;
-
- private:
-  const TempSuite& suite_;
-  char kind_;
-  int release_after_, lines_ = 0;
-  std::optional<HeldWriteLock> writer_;
-  std::optional<store::Connection> row_;
-};
-
-TEST_P(Workstations, RunWaitsPumpingThenFinishesOrEndsAsBusyCountingOnlyPostedLines) {
-  const struct {
-    char kind;
-    int release_after, ok;
-  } cases[] = {{'w', 3, 6}, {'w', -1, 3}, {'r', 3, 6}, {'r', -1, 3}};
-  for (const auto& c : cases) {
-    if (c.kind == 'r' && store() == StoreKind::file) continue;  // the file has no row locks
-    SCOPED_TRACE(std::string(1, c.kind) + " letting go after " + std::to_string(c.release_after));
-    TempSuite suite(store());
-    std::vector<std::string> lines;
-    six_lines(suite, lines);
-    OtherWorkstation other(suite, c.kind, c.release_after);
-    const auto r =
-        import::confirm_run({suite.paths(), false, suite.root() + "/in/post1003.dat", kWaitMs}, other, &other);
-    other.release();
-    const bool finished = c.ok == 6;
-    EXPECT_EQ(r.outcome, finished ? import::RunOutcome::completed : import::RunOutcome::error);
-    EXPECT_EQ(r.ok, c.ok);
-    auto db = suite.open();
-    EXPECT_EQ(count_rows(db, "KIV8_Payment", "paystas<>0"), c.ok);
-    EXPECT_EQ(count_rows(db, "KIV8_Payment", "paystas<>0 AND stdid <= '" + std::to_string(10000 + c.ok) + "'"), c.ok)
-        << "the lines counted are the first ones";
-    ASSERT_EQ(other.messages.size(), 1u);
-    const auto& m = other.messages[0];
-    if (finished) {
-      EXPECT_EQ(m.icon, MessageIcon::information);
-      EXPECT_EQ(other.pumps_while_held, 4);
-    } else {
-      EXPECT_EQ(m.text, "錯誤:database is locked(5)");
-      EXPECT_GE(other.pumps_while_held, kWaitMs / 50 - 2) << "the window stayed responsive while waiting";
-    }
-    EXPECT_EQ(r.errors, 0);
-  }
 }
 
 // One record per student on one date, and a file paying each exactly.
