@@ -725,7 +725,7 @@ ToolEnd run_tool_with(const std::string& scratch, const std::vector<std::string>
       {"LD_PRELOAD", KIV_FAULT_PRELOAD},
       {"KIV_FAULT_COUNTS", counts_path},
       {"KIV_FAULT_NO_DISK_SYNC", "1"},
-      {"KIV_FAULT", f ? fault::spec(*f) : ""},
+      {"KIV_FAULT", f ? fault::as_text(*f) : ""},
       {"ASAN_OPTIONS", (asan != nullptr ? std::string(asan) + ":" : "") + "verify_asan_link_order=0"}};
   std::vector<std::optional<std::string>> saved;
   for (const auto& [name, value] : env) {

@@ -18,12 +18,12 @@ namespace {
 using namespace kiv::testing;
 
 __attribute__((constructor)) void arm_from_environment() {
-  const char* spec = std::getenv("KIV_FAULT");
+  const char* wanted_text = std::getenv("KIV_FAULT");
   const char* counts = std::getenv("KIV_FAULT_COUNTS");
-  if (spec == nullptr && counts == nullptr) return;
-  const auto wanted = spec != nullptr ? fault::from_spec(spec) : std::nullopt;
-  if (spec != nullptr && !wanted) {
-    std::fprintf(stderr, "KIV_FAULT: cannot read '%s'\n", spec);
+  if (wanted_text == nullptr && counts == nullptr) return;
+  const auto wanted = wanted_text != nullptr ? fault::from_text(wanted_text) : std::nullopt;
+  if (wanted_text != nullptr && !wanted) {
+    std::fprintf(stderr, "KIV_FAULT: cannot read '%s'\n", wanted_text);
     std::_Exit(125);
   }
   fault::install();

@@ -156,12 +156,12 @@ std::string describe(const Fault& fault) {
          (fault.persistent ? " and after" : "") + " (" + std::to_string(result_code(fault)) + ")";
 }
 
-std::string spec(const Fault& fault) {
+std::string as_text(const Fault& fault) {
   const char* how = fault.how == Failure::disk_full ? ":full" : fault.how == Failure::short_read ? ":short" : "";
   return std::string(name(fault.call)) + ":" + std::to_string(fault.nth) + how + (fault.persistent ? ":after" : "");
 }
 
-std::optional<Fault> from_spec(const std::string& text) {
+std::optional<Fault> from_text(const std::string& text) {
   std::istringstream in(text);
   std::string part;
   std::optional<Call> call;

@@ -32,8 +32,8 @@ struct Fault {
 
 std::string describe(const Fault& fault);
 // KIND:N[:full|short][:after], as the preloaded layer reads it from KIV_FAULT.
-std::string spec(const Fault& fault);
-std::optional<Fault> from_spec(const std::string& text);
+std::string as_text(const Fault& fault);
+std::optional<Fault> from_text(const std::string& text);
 int result_code(const Fault& fault);
 
 using Counts = std::array<std::int64_t, kCallKinds>;
