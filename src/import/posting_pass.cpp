@@ -50,9 +50,11 @@ PostingPass::PostingPass(const RunRequest& request, Operator& op, LineOperations
       on_line_(request.on_line),
       dry_run_(request.dry_run),
       commit_interval_(request.commit_interval_ms),
-      log_(error_log_path(request.paths.work_dir(), local_now())),
+      started_(local_now()),
+      log_(error_log_path(request.paths.work_dir(), started_)),
       settled_(std::move(plan.settled)) {
   if (plan.journal_run && !dry_run_) {
+    plan.journal_run->started = journal::local_time_text(started_);
     journal_.emplace(std::move(*plan.journal_run));
     capture_.emplace(db_);
     by_images_ = db_.backend().savepoints_are_costly();

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <utility>
@@ -75,6 +76,8 @@ class PostingPass {
   const LineObserver& on_line_;
   const bool dry_run_;
   const std::chrono::milliseconds commit_interval_;
+  // When the run started: the error log's name and the journal's run row.
+  const std::tm started_;
   ErrorLog log_;
   writeoff::LineContext ctx_;
   std::optional<journal::RunJournal> journal_;

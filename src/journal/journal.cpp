@@ -54,13 +54,17 @@ void Balance::add(LineOutcome outcome, Cents amount) {
   }
 }
 
+std::string local_time_text(const std::tm& when) {
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &when);
+  return text;
+}
+
 std::string local_time_text() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
+  return local_time_text(local);
 }
 
 std::string minute_text(std::string_view stored) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -95,7 +96,8 @@ struct Balance {
   Cents difference() const { return credited_total - parts(); }
 };
 
-// The local time now as the journal writes it.
+// A local time as the journal writes it; without one, now.
+std::string local_time_text(const std::tm& when);
 std::string local_time_text();
 // "YYYY-MM-DD HH:MM:SS" as "YYYY/MM/DD HH:MM".
 std::string minute_text(std::string_view stored);
