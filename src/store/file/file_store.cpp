@@ -37,7 +37,23 @@ int on_busy(void* state_ptr, int attempt) {
   return 1;
 }
 
+// Each connection of the program is used by one thread at a time, and the
+// program never asks the library how much memory it holds: without the
+// locks and the accounting that would need, every statement step and every
+// allocation of the library costs less (about a twentieth of a posting run).
+// Set once, before the library's first use; when something initialised it
+// first, it keeps its defaults, which are merely slower.
+void configure_library_once() {
+  static const bool configured = [] {
+    sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+  }();
+  (void)configured;
+}
+
 sqlite3* open_handle(const std::string& path, int flags) {
+  configure_library_once();
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
