@@ -1,7 +1,5 @@
 #include "store/values.h"
 
-#include <cstdio>
-
 #include "core/text.h"
 #include "store/db_error.h"
 
@@ -48,9 +46,13 @@ std::string stored_date(std::string_view text) {
   if (year < 1 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month)) {
     throw_type_mismatch("日期 '" + std::string(text) + "'");
   }
-  char buffer[48];  // room for any int, though the checks above keep it to ten characters
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", year, month, day);
-  return buffer;
+  // The parts are all digits of widths 4, 2 and 2: they are the stored
+  // form's parts as they stand (a line's dates are converted several times
+  // per line, and formatting them through printf cost 2% of a run).
+  std::string stored;
+  stored.reserve(10);
+  stored.append(y).append(1, '-').append(m).append(1, '-').append(d);
+  return stored;
 }
 
 std::string mdy_from_stored_date(std::string_view stored) {
