@@ -129,11 +129,23 @@ std::int64_t insert_run(store::Connection& db, RunRecord& run) {
 
 namespace {
 
-ChangeRow change_row(std::int64_t line_no, std::int64_t seq, const store::RowChange& change) {
+// The tables of which a whole row with its column names is among the rows
+// being written, in one transaction. Their later whole rows are kept as values
+// alone, which a reader names after the last such row of the table it read
+// before them (rows are read in the order they were written).
+using NamedTables = std::vector<std::string>;
+
+std::string whole_row(const std::string& table, const store::RowImage& image, NamedTables& named) {
+  if (std::find(named.begin(), named.end(), table) != named.end()) return store::encode_values(image);
+  named.push_back(table);
+  return store::encode_image(image);
+}
+
+ChangeRow change_row(std::int64_t line_no, std::int64_t seq, const store::RowChange& change, NamedTables& named) {
   ChangeRow row{line_no, seq, &change, {}, {}};
-  if (change.op != store::ChangeOp::insert) row.before = store::encode_image(change.before);
+  if (change.op != store::ChangeOp::insert) row.before = whole_row(change.table, change.before, named);
   // An update keeps only the columns it changed; the rest are as before.
-  if (change.op == store::ChangeOp::insert) row.after = store::encode_image(change.after);
+  if (change.op == store::ChangeOp::insert) row.after = whole_row(change.table, change.after, named);
   if (change.op == store::ChangeOp::update) {
     row.after = store::encode_image(store::changed_fields(change.before, change.after));
   }
@@ -155,8 +167,9 @@ void insert_changes(store::Connection& db, std::int64_t run, std::int64_t line_n
                     const std::vector<store::RowChange>& changes) {
   std::vector<ChangeRow> rows;
   rows.reserve(changes.size());
+  NamedTables named;
   for (const store::RowChange& change : changes) {
-    rows.push_back(change_row(line_no, static_cast<std::int64_t>(rows.size()) + 1, change));
+    rows.push_back(change_row(line_no, static_cast<std::int64_t>(rows.size()) + 1, change, named));
   }
   insert_change_rows(db, run, rows);
 }
@@ -181,10 +194,11 @@ void RunJournal::write_lines(store::Connection& db, const std::vector<LineRecord
     st.bind(p + 7, escape_non_utf8(line.fail_code)).bind(p + 8, line.log_text).bind(p + 9, line.settled_by);
   });
   std::vector<ChangeRow> rows;
+  NamedTables named;
   for (std::size_t i = from; i < lines.size(); ++i) {
     const LineRecord& line = lines[i];
     std::int64_t seq = 0;
-    for (const store::RowChange& change : line.changes) rows.push_back(change_row(line.line_no, ++seq, change));
+    for (const store::RowChange& change : line.changes) rows.push_back(change_row(line.line_no, ++seq, change, named));
   }
   insert_change_rows(db, run_.run, rows);
 }

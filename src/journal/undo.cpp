@@ -33,26 +33,49 @@ struct NetRow {
   std::int64_t now = 0;  // where it is found now
 };
 
+[[noreturn]] void throw_unreadable(const std::string& table, std::int64_t rowid) {
+  throw store::DbError(
+      Error{kErrTypeMismatch, "日誌的資料列影像無法讀取: " + table + " rowid " + std::to_string(rowid), true});
+}
+
 store::RowImage decoded(const std::string& text, const std::string& table, std::int64_t rowid) {
   auto image = store::decode_image(text);
-  if (!image) {
-    throw store::DbError(
-        Error{kErrTypeMismatch, "日誌的資料列影像無法讀取: " + table + " rowid " + std::to_string(rowid), true});
-  }
+  if (!image) throw_unreadable(table, rowid);
   return std::move(*image);
 }
+
+// Whole rows are kept with their column names, or as values alone named
+// after the last row of the table with names read before them.
+class WholeRows {
+ public:
+  std::string as_image(std::string text, const std::string& table, std::int64_t rowid) {
+    if (!text.starts_with('[')) {
+      named_[table] = decoded(text, table, rowid);
+      return text;
+    }
+    const auto named = named_.find(table);
+    std::optional<store::RowImage> image;
+    if (named != named_.end()) image = store::decode_values(text, named->second);
+    if (!image) throw_unreadable(table, rowid);
+    return store::encode_image(*image);
+  }
+
+ private:
+  std::map<std::string, store::RowImage> named_;
+};
 
 std::vector<NetRow> net_rows(store::Connection& db, std::int64_t run) {
   std::vector<NetRow> rows;
   std::map<std::pair<std::string, std::int64_t>, std::size_t> index;
+  WholeRows whole;
   store::Statement st(db, kChanges);
   st.bind(1, run);
   while (st.step()) {
     const std::string table = st.text(0), op = st.text(2);
     const std::int64_t rowid = st.integer(1);
     std::optional<std::string> before, after;
-    if (op != "insert") before = st.text(3);
-    if (op == "insert") after = st.text(4);
+    if (op != "insert") before = whole.as_image(st.text(3), table, rowid);
+    if (op == "insert") after = whole.as_image(st.text(4), table, rowid);
     // An update keeps the columns it changed: the whole row is the one before with them.
     if (op == "update") {
       after = store::encode_image(store::overlay(decoded(*before, table, rowid), decoded(st.text(4), table, rowid)));

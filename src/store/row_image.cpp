@@ -105,6 +105,23 @@ class Parser {
  public:
   explicit Parser(std::string_view text) : text_(text) {}
 
+  // The values of an array, named by `named`'s columns.
+  std::optional<RowImage> values(const RowImage& named) {
+    RowImage out;
+    out.reserve(named.size());
+    if (!eat('[')) return std::nullopt;
+    if (!eat(']')) {
+      do {
+        auto value = this->value();
+        if (!value || out.size() == named.size()) return std::nullopt;
+        out.push_back(Field{named[out.size()].name, std::move(*value)});
+      } while (eat(','));
+      if (!eat(']')) return std::nullopt;
+    }
+    if (!at_end() || out.size() != named.size()) return std::nullopt;
+    return out;
+  }
+
   std::optional<RowImage> image() {
     RowImage out;
     if (!eat('{')) return std::nullopt;
@@ -298,6 +315,23 @@ std::string encode_image(const RowImage& image) {
 
 std::optional<RowImage> decode_image(std::string_view text) {
   return Parser(text).image();
+}
+
+std::string encode_values(const RowImage& image) {
+  std::size_t room = 2;
+  for (const Field& field : image) room += field.value.bytes.size() + 8;
+  std::string out;
+  out.reserve(room);
+  out += '[';
+  for (const Field& field : image) {
+    if (out.size() > 1) out += ',';
+    append_value(out, field.value);
+  }
+  return out + "]";
+}
+
+std::optional<RowImage> decode_values(std::string_view text, const RowImage& named) {
+  return Parser(text).values(named);
 }
 
 const Field* field_named(const RowImage& image, std::string_view name) {

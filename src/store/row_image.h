@@ -39,6 +39,15 @@ std::string encode_image(const RowImage& image);
 // nullopt when the text is not such an object.
 std::optional<RowImage> decode_image(std::string_view text);
 
+// The image's values alone, in its column order, as a JSON array of values
+// in the same form: how the journal keeps a whole row once an image of the
+// same table with its column names is kept beside it (the names are most of
+// an object's bytes, and every byte the journal writes is encrypted).
+std::string encode_values(const RowImage& image);
+// The array's values named by `named`'s columns, in order; nullopt when the
+// text is not such an array or holds another number of values.
+std::optional<RowImage> decode_values(std::string_view text, const RowImage& named);
+
 // One value in the same form, for keys.
 std::string encode_value(const Value& value);
 
