@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -44,14 +43,6 @@ struct RunFixture {
 
   void seed(const std::string& sql) const { suite.exec(sql); }
   std::string rows(const std::string& sql) const { return suite.rows(sql); }
-  // The first column of the first row, "" for none.
-  std::string query(const std::string& sql) const {
-    auto db = suite.open();
-    return query_text(db, sql);
-  }
-  std::ptrdiff_t files_in_work_dir() const {
-    return std::distance(std::filesystem::directory_iterator(suite.paths().work_dir()), {});
-  }
   // A student of class 3-2, seat 15, and the payment record of 2004-10-15, group 1.
   void student_with_record(const std::string& id, const std::string& payamt, const std::string& fee = "0") const {
     seed("INSERT INTO KIV7_Student (stdid, delmark, grade, clsid, seatno) VALUES ('" + id + "', 0, '3', '2', '15');" +
