@@ -351,56 +351,39 @@ TEST_P(RunJournal, RunThatDidNotCompleteIsResumedLeavingItsPostedLinesAlone) {
 }
 
 using Status = journal::UndoResult::Status;
-
 const journal::RunContext kTester{"tester", "", ""};
 
-class Undo : public OnEachStore {};
-KIV_ON_EACH_STORE(Undo);
-
-// The demo school reaches every outcome the data can reach, with many
-// lines to a batch and rows touched by several lines.
-struct DemoRun {
-  explicit DemoRun(StoreKind store = StoreKind::file) : scratch(store, false) {
-    std::vector<std::string> args = {"demo", "--root", root, "--students", "400"};
-    if (store == StoreKind::server) args.insert(args.end(), {"--server", scratch.server_uri()});
-    const auto demo = run_tool(scratch.root(), args);
-    EXPECT_EQ(demo.status, 0) << demo.err;
-  }
-  TempSuite scratch;
-  std::string root = scratch.root() + "/school";
-  SuitePaths paths{root};
+// The demo school reaches every outcome the data can reach, with many lines
+// to a batch and rows touched by several lines. On the file store its indexes
+// go and the posted database is compacted before the undo: compaction then
+// renumbers the rows (SQLite keeps the rowids of an indexed table only), as a
+// suite database made by other programs may well be, and the undo finds them
+// by content; that rowids come back too the branches show. After the undo and
+// the post again, rows of the new run changed since make its undo refuse.
+TEST_P(RunJournal, DemoSchoolComesBackEvenAfterCompactionPostsAgainWithoutTheQuestionAndAChangedRowRefusesTheUndo) {
+  TempSuite scratch(store(), false);
+  const SuitePaths paths{scratch.root() + "/school"};
+  std::vector<std::string> args = {"demo", "--root", paths.root, "--students", "400"};
+  if (store() == StoreKind::server) args.insert(args.end(), {"--server", scratch.server_uri()});
+  ASSERT_EQ(run_tool(scratch.root(), args).status, 0);
   RecordingOperator op;
-  import::RunResult result;
-
-  void post() { result = import::confirm_run({paths, false, paths.staging_file()}, op); }
-  store::Connection open() const { return store::Connection::open(paths); }
-};
-
-// On the file store the demo's indexes go and the posted database is
-// compacted before the undo: compaction renumbers the rows of a table
-// without an index (SQLite keeps the rowids of an indexed one), as a suite
-// database made by other programs may well be, and the undo finds them by
-// content. That the rowids come back too is the branches' test to show.
-// After the undo and the post again, a row of the new run changed since
-// (one updated, one deleted) makes its undo refuse, naming both rows.
-TEST_P(Undo, DemoSchoolComesBackEvenAfterCompactionPostsAgainWithoutTheQuestionAndAChangedRowRefusesTheUndo) {
-  DemoRun demo(store());
+  import::RunResult r;
+  const auto post = [&] { r = import::confirm_run({paths, false, paths.staging_file()}, op); };
   const bool file = store() == StoreKind::file;
-  std::optional<store::Connection> db(demo.open());
+  std::optional<store::Connection> db(store::Connection::open(paths));
   for (const char* index : {"KIV8_Payment_record", "KIV8_Payment_payer", "KIV8_Payment_day", "KIV9_Payitem_key"}) {
     if (file) db->execute(std::string("DROP INDEX ") + index);
   }
   const std::string before = snapshot(*db, false);
-  demo.post();
-  ASSERT_EQ(demo.result.outcome, import::RunOutcome::completed);
+  post();
+  ASSERT_EQ(r.outcome, RunOutcome::completed);
   const std::string posted = snapshot(*db, false), posted_rowids = snapshot(*db);
-  const auto& r = demo.result;
   EXPECT_EQ(line_outcomes(*db, r.run_number), "failed_transfer=" + std::to_string(r.failed) + " logged=" +
                                                   std::to_string(r.errors) + " posted_amount=" + std::to_string(r.ok));
   if (file) {
     db.reset();
-    ASSERT_FALSE(store::compress_mdb(demo.paths, demo.op).has_value());
-    db.emplace(demo.open());
+    ASSERT_FALSE(store::compress_mdb(paths, op).has_value());
+    db.emplace(store::Connection::open(paths));
     ASSERT_TRUE(snapshot(*db) != posted_rowids) << "compaction renumbered the rows after the gaps the run left";
     ASSERT_TRUE(snapshot(*db, false) == posted);
   }
@@ -419,12 +402,12 @@ TEST_P(Undo, DemoSchoolComesBackEvenAfterCompactionPostsAgainWithoutTheQuestionA
     EXPECT_TRUE(snapshot(*db, false) == before);
   }
 
-  demo.op.again_questions.clear();
-  demo.post();
-  EXPECT_TRUE(demo.op.again_questions.empty()) << "an undone run is no reason to ask";
+  op.again_questions.clear();
+  post();
+  EXPECT_TRUE(op.again_questions.empty()) << "an undone run is no reason to ask";
   EXPECT_TRUE(snapshot(*db, false) == posted);
 
-  const auto run = demo.result.run_number;
+  const auto run = r.run_number;
   std::set<std::string> changed;
   for (const auto& [table, change] : {std::pair{"KIV8_Payment", "UPDATE KIV8_Payment SET payway='9' WHERE rowid=?1"},
                                       {"KIV10_Agency", "DELETE FROM KIV10_Agency WHERE rowid=?1"}}) {
