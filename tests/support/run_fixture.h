@@ -14,7 +14,7 @@
 
 namespace kiv::testing {
 
-// Fails the test when a message box or the question comes up while the run
+// Fails the test when a message box or a question comes up while the run
 // holds the database: no box may keep the suite's other programs waiting.
 class LockCheckingOperator : public RecordingOperator {
  public:
@@ -23,6 +23,9 @@ class LockCheckingOperator : public RecordingOperator {
     check(text), RecordingOperator::show_message(text, icon, title);
   }
   bool ask_yes_no(const std::string& text) override { return check(text), RecordingOperator::ask_yes_no(text); }
+  bool confirm_post_again(const std::string& text) override {
+    return check(text), RecordingOperator::confirm_post_again(text);
+  }
   // A run that means to hold the database while it shows a box says so.
   bool expect_free = true;
 

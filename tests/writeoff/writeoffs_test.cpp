@@ -17,8 +17,6 @@ class Writeoffs : public kiv::testing::OnEachStore {
  protected:
   static constexpr const char *kDay = "2006/03/15", *kStored = "2006-03-15", *kDay2 = "04/15/2006",
                               *kStored2 = "2006-04-15", *kPayerId = "P000000001", *kPayerAcct = "00012347654321";
-  // A record as record() shows it: payway payday pay_record paystas Unequal realamt unusual failfac fee.
-  static constexpr const char* kUntouched = "NULL NULL NULL 0 0 NULL NULL NULL 10";
   static std::string paid(int fee) { return "1 2006-03-15 1 1 0 NULL NULL '' " + std::to_string(fee); }
   static std::string part(const std::string& realamt, const std::string& code, int fee) {
     return "1 2006-03-15 1 0 1 " + realamt + " " + code + " NULL " + std::to_string(fee);
@@ -57,6 +55,7 @@ class Writeoffs : public kiv::testing::OnEachStore {
     seed("DELETE FROM KIV7_Student; DELETE FROM KIV8_Payment; DELETE FROM KIV9_Payitem; DELETE FROM KIV10_Agency");
   }
 
+  // payway payday pay_record paystas Unequal realamt unusual failfac fee
   std::string record(const std::string& stdid, const std::string& day = kStored) {
     const std::string row = text(
         "SELECT payway, payday, pay_record, paystas, Unequal, realamt, unusual, failfac, fee FROM KIV8_Payment "
@@ -120,7 +119,7 @@ TEST_P(Writeoffs, SingleRecordOnItsLineDateOrMovedToItsSecondDate) {
 }
 
 TEST_P(Writeoffs, CombinedTransferPaysThePayersRecordsSmallestAmountDueFirstWithTheFeeOnce) {
-  const std::string none = "(none)", untouched = kUntouched;
+  const std::string none = "(none)", untouched = "NULL NULL NULL 0 0 NULL NULL NULL 10";
   const char* lone = "DELETE FROM KIV8_Payment WHERE stdid IN ('B', 'C')";
   const char* big = "UPDATE KIV8_Payment SET payamt=1000, fee=0";
   struct Case {
