@@ -29,9 +29,9 @@ std::string crlf_file(const std::vector<std::string>& lines) {
   return out;
 }
 
-TEST(CutDetail, TextFieldsAreCutAtTheirColumnsAndTrimmedAndAShortLineGivesWhatExists) {
-  const std::string line = format_detail({"0931015", "  0001234567", " B22 33", 0, "1", " 0 7", " 7", "01"});
-  const DetailLine d = cut_detail(line);
+TEST(CutDetail, TextFieldsAreCutAtTheirColumnsAndTrimmedAndAShortLineOrTrailerGivesWhatExists) {
+  const std::string fields = format_detail({"0931015", "  0001234567", " B22 33", 0, "1", " 0 7", " 7", "01"});
+  const DetailLine d = cut_detail(fields);
   EXPECT_EQ(d.payer_acct + "|" + d.payer_id + "|" + d.comb_flag + "|" + d.stdid + "|" + d.grpid + "|" + d.fail_code,
             "0001234567|B22 33|1|0 7|7|01");
   EXPECT_EQ(cut_detail(detail(0)).fail_code, "");
@@ -39,6 +39,11 @@ TEST(CutDetail, TextFieldsAreCutAtTheirColumnsAndTrimmedAndAShortLineGivesWhatEx
   EXPECT_EQ(cut.stdid + "|" + cut.grpid + "|" + cut.amount, "12||1500.0");
   EXPECT_EQ(cut_detail(detail(150000).substr(0, 45)).amount_cents, 0);  // "00" of the whole units
   EXPECT_EQ(cut_detail("100000000093").tran_day, "1920/3/93");          // three bytes of a six-byte date
+  const std::string line = format_trailer(3, 450000, 2, 300005);
+  const TrailerLine t = cut_trailer(line);
+  EXPECT_EQ((std::vector<std::int64_t>{t.file_cnt, t.file_amt, t.posted_cnt, t.posted_amt,
+                                       cut_trailer(line.substr(0, 70)).posted_amt}),  // 8 of 11 bytes "00000003000"
+            (std::vector<std::int64_t>{3, 450000, 2, 300005, 300}));
 }
 
 TEST(CutDetail, DateOfSevenOrSixCharactersByColumns17To19AndAmountOfLeadingDigits) {
@@ -67,14 +72,6 @@ TEST(CutDetail, DateOfSevenOrSixCharactersByColumns17To19AndAmountOfLeadingDigit
     EXPECT_EQ(std::to_string(cut_detail(line).amount_cents) + " " + cut_detail(line).amount, expected) << whole;
     EXPECT_EQ(detail_amount(line), cut_detail(line).amount_cents);
   }
-}
-
-TEST(CutTrailer, TakesCountsAndAmountsEvenFromAShortLine) {
-  const std::string line = format_trailer(3, 450000, 2, 300005);
-  const TrailerLine t = cut_trailer(line);
-  EXPECT_EQ((std::vector<std::int64_t>{t.file_cnt, t.file_amt, t.posted_cnt, t.posted_amt,
-                                       cut_trailer(line.substr(0, 70)).posted_amt}),  // 8 of 11 bytes "00000003000"
-            (std::vector<std::int64_t>{3, 450000, 2, 300005, 300}));
 }
 
 // Gives `data`, then a read error.
@@ -127,9 +124,7 @@ TEST_F(CollectionFile, RecordsAreTheLinesLongerThanTenBytesAsReadWithoutTheirLin
 }
 
 TEST(ErrorLogName, LastDigitOfTheYearThenMonthDayHourMinuteSecond) {
-  std::tm start{};
-  start.tm_year = 2004 - 1900, start.tm_mon = 9, start.tm_mday = 15, start.tm_hour = 9, start.tm_min = 5,
-  start.tm_sec = 7;
+  const std::tm start{.tm_sec = 7, .tm_min = 5, .tm_hour = 9, .tm_mday = 15, .tm_mon = 9, .tm_year = 2004 - 1900};
   EXPECT_EQ(error_log_path("/s/medi", start), "/s/medi/err27_41015090507.txt");
 }
 

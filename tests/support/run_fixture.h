@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,7 +14,7 @@
 
 namespace kiv::testing {
 
-// Fails the test when a message box or the question comes up while the run
+// Fails the test when a message box or a question comes up while the run
 // holds the database: no box may keep the suite's other programs waiting.
 class LockCheckingOperator : public RecordingOperator {
  public:
@@ -24,6 +23,9 @@ class LockCheckingOperator : public RecordingOperator {
     check(text), RecordingOperator::show_message(text, icon, title);
   }
   bool ask_yes_no(const std::string& text) override { return check(text), RecordingOperator::ask_yes_no(text); }
+  bool confirm_post_again(const std::string& text) override {
+    return check(text), RecordingOperator::confirm_post_again(text);
+  }
   // A run that means to hold the database while it shows a box says so.
   bool expect_free = true;
 
@@ -44,14 +46,6 @@ struct RunFixture {
 
   void seed(const std::string& sql) const { suite.exec(sql); }
   std::string rows(const std::string& sql) const { return suite.rows(sql); }
-  // The first column of the first row, "" for none.
-  std::string query(const std::string& sql) const {
-    auto db = suite.open();
-    return query_text(db, sql);
-  }
-  std::ptrdiff_t files_in_work_dir() const {
-    return std::distance(std::filesystem::directory_iterator(suite.paths().work_dir()), {});
-  }
   // A student of class 3-2, seat 15, and the payment record of 2004-10-15, group 1.
   void student_with_record(const std::string& id, const std::string& payamt, const std::string& fee = "0") const {
     seed("INSERT INTO KIV7_Student (stdid, delmark, grade, clsid, seatno) VALUES ('" + id + "', 0, '3', '2', '15');" +
