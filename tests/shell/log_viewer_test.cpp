@@ -1,6 +1,5 @@
 #include "shell/log_viewer.h"
 
-#include <QApplication>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QPlainTextEdit>
@@ -25,11 +24,6 @@ QList<QWidget*> open_viewers() {
   return viewers;
 }
 
-void close_viewers() {
-  for (QWidget* viewer : open_viewers()) viewer->close();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
 }  // namespace
 
 void ShellTest::log_shown_in_the_viewer_when_the_desktop_cannot_open_it() {
@@ -47,10 +41,8 @@ void ShellTest::log_shown_in_the_viewer_when_the_desktop_cannot_open_it() {
   QCOMPARE(op.open_document(log), std::string());
   QCOMPARE(offered, QStringList{QString::fromStdString(log)});
   const QList<QWidget*> viewers = open_viewers();
-  QCOMPARE(viewers.size(), 1);
-  QCOMPARE(viewers[0]->windowTitle(), QString::fromStdString(log));
-  auto* view = viewers[0]->findChild<QPlainTextEdit*>(QStringLiteral("log_text"));
-  QVERIFY(view != nullptr);
+  QVERIFY(viewers.size() == 1 && viewers[0]->windowTitle() == QString::fromStdString(log));
+  auto* view = kiv::testing::control<QPlainTextEdit>(*viewers[0], "log_text");
   QCOMPARE(view->toPlainText(), QStringLiteral("1000000000931015   00012345678901\n 重複銷帳 \nlone\nend\n"));
   QVERIFY(view->isReadOnly());
   // The copied lines are fixed-width records: their columns must line up.
@@ -59,13 +51,13 @@ void ShellTest::log_shown_in_the_viewer_when_the_desktop_cannot_open_it() {
     QVERIFY2(metrics.horizontalAdvance(glyphs) == metrics.horizontalAdvance(QStringLiteral("iiii")),
              qPrintable(QFontInfo(view->font()).family() + ": " + glyphs));
   }
-  close_viewers();
+  viewers[0]->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
   // A log that cannot be read stays a failure of the run, and nothing is shown.
   for (const std::string& unreadable : {suite.root() + "/medi/none.txt", suite.root() + "/medi"}) {
     const std::string failure = op.open_document(unreadable);
-    QVERIFY2(failure.starts_with("無法開啟檔案 " + unreadable + ": "), failure.c_str());
-    QVERIFY(open_viewers().isEmpty());
+    QVERIFY2(failure.starts_with("無法開啟檔案 " + unreadable + ": ") && open_viewers().isEmpty(), failure.c_str());
   }
 
   desktop_opens = true;
@@ -89,9 +81,7 @@ void ShellTest::log_viewer_text_is_whole_lines_up_to_its_limit() {
   };
   for (const auto& row : rows) {
     QString reason;
-    const auto text = kiv::shell::read_log_text(log, row.limit, reason);
-    QVERIFY2(text.has_value(), qPrintable(reason));
-    QCOMPARE(*text, row.shown);
+    QCOMPARE(kiv::shell::read_log_text(log, row.limit, reason).value_or(reason), row.shown);
   }
 }
 
