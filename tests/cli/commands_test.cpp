@@ -38,8 +38,6 @@ TEST(Cli, CheckExitsZeroForAnAcceptedFileOneWithTheMessageForARejectedOneTwoWhen
       {{"check", missing}, 2, "", "kiv2700 check: 錯誤:" + missing + ": No such file or directory(2)\n"},
       {{"check"}, 2, "", ""},
       {{"check", missing, missing}, 2, "", ""},
-      {{"check", "--bogus", missing}, 2, "", ""},
-      {{"frobnicate"}, 2, "", ""},
   };
   for (const auto& c : cases) {
     const ToolRun run = run_tool(suite.root(), c.args);
@@ -56,11 +54,7 @@ TEST_P(Cli, DemoInitPostAndCompactTellCompletedStoppedAndErrorByTheirExitStatus)
   TempSuite scratch(store(), false);
   const std::string root = scratch.root() + "/suite", db = root + "/mdb/KIV.mdb", file = root + "/medi/post1003.dat";
   const auto tool = [&](std::vector<std::string> args) { return run_tool(scratch.root(), args); };
-  const auto in_store = [&](std::vector<std::string> args) {
-    for (const auto& arg : scratch.where(root)) args.push_back(arg);
-    return tool(args);
-  };
-  ASSERT_EQ(in_store({"demo", "--every-case"}).status, 0);
+  ASSERT_EQ(tool(scratch.tool_args("demo", root, {"--every-case"})).status, 0);
   for (const char* dir : {"/exe", "/mdb", "/medi"}) EXPECT_TRUE(std::filesystem::is_directory(root + dir)) << dir;
   ToolRun run = tool({"post", "--root", root, "--json", file});
   EXPECT_TRUE(run.status == 0 && run.out.starts_with("{\"outcome\":\"completed\",\"lines\":300,")) << run.out;
@@ -74,13 +68,13 @@ TEST_P(Cli, DemoInitPostAndCompactTellCompletedStoppedAndErrorByTheirExitStatus)
   run = tool({"post", "--root", root, "--again", file});
   for (const char* line : {"銷帳總筆數     300\n", "轉帳成功筆數   0\n", "轉帳不成功筆數 0\n"})
     EXPECT_TRUE(run.status == 0 && run.out.find(line) != std::string::npos) << "a second post writes nothing off";
-  const auto contents = [&] {
+  const auto contents = [&root] {
     auto db = store::Connection::open(SuitePaths{root});
     return all_rows(db);
   };
   const std::string before = contents();
   EXPECT_EQ(tool({"init", "--root", root + "2"}).status, 0);
-  EXPECT_EQ(in_store({"init"}).status, 2);
+  EXPECT_EQ(tool(scratch.tool_args("init", root)).status, 2);
   EXPECT_EQ(contents(), before) << "an existing database is never touched";
   EXPECT_EQ(tool({"post", "--root", root, "--json", root + "/none.dat"}).out,
             "{\"outcome\":\"stopped\",\"lines\":0,\"ok\":0,\"failed\":0,\"errors\":0,\"posted_total\":0,"
@@ -105,7 +99,7 @@ TEST_P(Cli, DemoInitPostAndCompactTellCompletedStoppedAndErrorByTheirExitStatus)
   }
   run = tool({"post", "--root", root, "--json", empty});
   EXPECT_TRUE(run.status == 2 && run.out.find("(-2147467259)") != std::string::npos) << run.out;
-  if (store() == StoreKind::file) EXPECT_EQ(slurp(db), std::string(4096, 'j'));
+  EXPECT_TRUE(store() == StoreKind::server || slurp(db) == std::string(4096, 'j')) << "the file is left as it was";
   for (const auto& args : std::vector<std::vector<std::string>>{{"post"}, {"compact", "--root", root, "extra"}})
     EXPECT_EQ(tool(args).status, 2);
 }
@@ -118,10 +112,8 @@ TEST_P(Cli, OrdinaryDemoDayPostsNearlyEveryLineWithAFewFailedTransfersAndAHandfu
   for (const auto& [students, counters] : rows) {
     TempSuite scratch(store(), false);
     const std::string root = scratch.root() + "/suite", file = root + "/medi/post1003.dat";
-    std::vector<std::string> demo = scratch.where(root);
-    demo.insert(demo.begin(), "demo");
-    if (students != "300") demo.insert(demo.end(), {"--students", students});  // 300 is the default
-    const ToolRun made = run_tool(scratch.root(), demo);
+    const auto more = students == "300" ? std::vector<std::string>{} : std::vector<std::string>{"--students", students};
+    const ToolRun made = run_tool(scratch.root(), scratch.tool_args("demo", root, more));  // 300 is the default
     EXPECT_EQ(std::to_string(made.status) + made.out, "0" + root + "\n" + file + " (" + students + " lines)\n");
     const ToolRun run = run_tool(scratch.root(), {"post", "--root", root, "--json", file});
     EXPECT_TRUE(run.status == 0 && run.out.find(counters) != std::string::npos) << run.out << run.err;

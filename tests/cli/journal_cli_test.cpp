@@ -17,9 +17,7 @@ class JournalCli : public OnEachStore {
     scratch.emplace(store(), false);
     root = scratch->root() + "/suite";
     file = root + "/medi/post1003.dat";
-    std::vector<std::string> demo = scratch->where(root);
-    demo.insert(demo.begin(), "demo");
-    ASSERT_EQ(run_tool(scratch->root(), demo).status, 0);
+    ASSERT_EQ(run_tool(scratch->root(), scratch->tool_args("demo", root)).status, 0);
   }
   ToolRun tool(std::vector<std::string> args) const {
     args.insert(args.begin() + 1, {"--root", root});

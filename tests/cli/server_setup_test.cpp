@@ -31,9 +31,7 @@ TEST(DemoSchool, PostedOnBothStoresGivesTheSameJsonLogAndRows) {
   };
   const auto demo_and_post = [](const TempSuite& scratch) {
     const std::string root = scratch.root() + "/suite";
-    std::vector<std::string> demo = scratch.where(root);
-    demo.insert(demo.begin(), "demo");
-    EXPECT_EQ(run_tool(scratch.root(), demo).status, 0);
+    EXPECT_EQ(run_tool(scratch.root(), scratch.tool_args("demo", root)).status, 0);
     const ToolRun run = run_tool(scratch.root(), {"post", "--root", root, "--json", root + "/medi/post1003.dat"});
     EXPECT_EQ(run.status, 0) << run.err;
     auto db = store::Connection::open(SuitePaths{root});

@@ -137,7 +137,8 @@ TEST(RowCapture, YieldsEachRowTouchedOnceWithItsImagesBeforeAndAfterTheLine) {
       EXPECT_EQ(now.step() ? read_image(now, 1) : RowImage{}, change.after) << "the after-image is the row now";
     }
     EXPECT_EQ(got, c.changes);
-    if (got == "KIV8_Payment 2 update") EXPECT_EQ(encode_image(changes[0].before), second_before) << "as it was";
+    EXPECT_TRUE(got != "KIV8_Payment 2 update" || encode_image(changes[0].before) == second_before)
+        << "the before-image is the row as it was before the line";
   }
 }
 

@@ -37,8 +37,8 @@ TEST_P(Workstations, TwoRunsOfTheSameFileSettleEachLineOnce) {
   TempSuite once(store(), false), twice(store(), false);
   const std::string reference = once.root() + "/school", shared = twice.root() + "/school";
   for (const auto* scratch : {&once, &twice}) {
-    std::vector<std::string> demo = scratch->where(scratch->root() + "/school");
-    demo.insert(demo.begin(), {"demo", "--students", std::to_string(kStudents)});
+    const auto demo =
+        scratch->tool_args("demo", scratch->root() + "/school", {"--students", std::to_string(kStudents)});
     ASSERT_EQ(run_tool(scratch->root(), demo).status, 0);
   }
   const ToolRun alone =

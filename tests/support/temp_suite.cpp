@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -27,9 +28,8 @@ std::string fresh_folder() {
 std::string fresh_schema(const std::string& folder) {
   static std::atomic<int> next{0};
   std::string name = "kiv_t" + std::to_string(::getpid()) + "_" + std::to_string(next++) + "_";
-  for (char c : folder.substr(folder.size() - 6)) {
-    name += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  }
+  for (char c : folder.substr(folder.size() - 6))
+    name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return name;
 }
 
@@ -82,9 +82,11 @@ store::Connection TempSuite::open_unchecked() const {
   return store::Connection(store::file::open(paths_.db_path(), {}, store::kSuitePassword));
 }
 
-std::vector<std::string> TempSuite::where(const std::string& root) const {
-  if (store_ == StoreKind::file) return {"--root", root};
-  return {"--root", root, "--server", server_uri_};
+std::vector<std::string> TempSuite::tool_args(const std::string& command, const std::string& root,
+                                              std::vector<std::string> more) const {
+  if (store_ == StoreKind::server) more.insert(more.begin(), {"--server", server_uri_});
+  more.insert(more.begin(), {command, "--root", root});
+  return more;
 }
 
 std::string TempSuite::write_file(const std::string& relative, const std::string& content) const {

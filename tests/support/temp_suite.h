@@ -50,8 +50,9 @@ class TempSuite {
     auto db = open();
     return query_rows(db, sql);
   }
-  // The tool's arguments that make a suite at `root` in this one's store.
-  std::vector<std::string> where(const std::string& root) const;
+  // The tool's `command` on a suite at `root` in this one's store, then `more`.
+  std::vector<std::string> tool_args(const std::string& command, const std::string& root,
+                                     std::vector<std::string> more = {}) const;
   // Writes a file under the root; returns its path.
   std::string write_file(const std::string& relative, const std::string& content) const;
 
