@@ -23,18 +23,14 @@ TEST(Cli, CheckExitsZeroForAnAcceptedFileOneWithTheMessageForARejectedOneTwoWhen
     int status;
     std::string out, err;  // the start of standard output; the whole of standard error
   } cases[] = {
+      // clang-format off
       {{"check", "--json", suite.write_file("ok.dat", detail(150000) + detail(1205) + format_trailer(3, 1, 1, 151205))},
-       0,
-       "{\"accepted\":true,\"verdict\":\"accepted\",\"lines\":2,\"credited_sum\":\"1512.05\",",
-       ""},
+       0, "{\"accepted\":true,\"verdict\":\"accepted\",\"lines\":2,\"credited_sum\":\"1512.05\",", ""},
       {{"check", suite.write_file("sums.dat", detail(150000) + format_trailer(1, 1, 1, 150001))},
-       1,
-       "lines: 1\n",
-       "銷 帳 明 細 與 銷 帳 總 金 額 不 符\r\n\r\n請 檢 查 檔 案 內 容 是 否 正 確\n"},
+       1, "lines: 1\n", "銷 帳 明 細 與 銷 帳 總 金 額 不 符\r\n\r\n請 檢 查 檔 案 內 容 是 否 正 確\n"},
       {{"check", "--json", suite.write_file("kind.dat", detail(1) + "3" + detail(1).substr(1))},
-       1,
-       "{\"accepted\":false,\"verdict\":\"malformed\",",
-       "此 資 料 檔 格 式 不 符\n"},
+       1, "{\"accepted\":false,\"verdict\":\"malformed\",", "此 資 料 檔 格 式 不 符\n"},
+      // clang-format on
       {{"check", missing}, 2, "", "kiv2700 check: 錯誤:" + missing + ": No such file or directory(2)\n"},
       {{"check"}, 2, "", ""},
       {{"check", missing, missing}, 2, "", ""},

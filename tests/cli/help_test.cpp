@@ -25,7 +25,6 @@ TEST(Help, GoesToStandardOutputWithStatusZeroAndAWrongCommandLineToStandardError
   TempSuite scratch(false);
   const std::string overview = run_tool(scratch.root(), {"--help"}).out;
   const std::string post_help = "usage: kiv2700 post [--root DIR] [--json] [--again] [--dry-run] [--lines] FILE\n";
-  const std::string demo_help = "usage: kiv2700 demo [--root DIR] [--students N] [--every-case] [--server URI]\n";
   const struct {
     std::vector<std::string> args;
     int status;
@@ -35,9 +34,8 @@ TEST(Help, GoesToStandardOutputWithStatusZeroAndAWrongCommandLineToStandardError
       {{"-h"}, 0, overview, ""},
       {{"help"}, 0, overview, ""},
       {{"help", "post"}, 0, post_help, ""},
-      {{"post", "--help"}, 0, post_help, ""},
       {{"post", "--bogus", "-h"}, 0, post_help, ""},
-      {{"demo", "-h"}, 0, demo_help, ""},
+      {{"demo", "-h"}, 0, "usage: kiv2700 demo [--root DIR] [--students N] [--every-case] [--server URI]\n", ""},
       {{"--version"}, 0, "kiv2700 " KIV_VERSION "\n", ""},
       {{}, 2, "", "usage: kiv2700 init [--root DIR] [--server URI]\n"},
       {{"frobnicate"}, 2, "", "kiv2700: unknown command frobnicate\nusage: kiv2700 init"},
