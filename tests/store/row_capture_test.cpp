@@ -127,11 +127,9 @@ TEST(RowCapture, YieldsEachRowTouchedOnceWithItsImagesBeforeAndAfterTheLine) {
     const auto changes = capture.end_line();
     std::string got;
     for (const auto& change : changes) {
-      if (!got.empty()) got += ",";
-      got += change.table + " " + std::to_string(change.rowid) + " " +
-             (change.op == ChangeOp::insert   ? "insert"
-              : change.op == ChangeOp::remove ? "delete"
-                                              : "update");
+      const char* op_names[] = {"insert", "update", "delete"};  // in ChangeOp's order
+      got += (got.empty() ? "" : ",") + change.table + " " + std::to_string(change.rowid) + " " +
+             op_names[static_cast<int>(change.op)];
       Statement now(db, "select rowid,* from " + change.table + " where rowid=?1");
       now.bind(1, change.rowid);
       EXPECT_EQ(now.step() ? read_image(now, 1) : RowImage{}, change.after) << "the after-image is the row now";

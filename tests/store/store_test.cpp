@@ -160,10 +160,10 @@ TEST_P(OneStore, KeysCompareAndOrderAlikeOnBothStores) {
   TempSuite suite(store());
   auto db = suite.open();
   const char* keys[] = {"b", "A", "a_", "B1", "_x", "Z", "[", "é", "É", "OF0001234567", "abc"};
-  for (const char* key : keys) {
-    Statement st(db, "INSERT INTO KIV8_Payment (stdid, tranday, grpid, offno) VALUES (?1, '2004-10-15', 1, ?1)");
-    st.bind(1, key).run();
-  }
+  for (const char* key : keys)
+    Statement(db, "INSERT INTO KIV8_Payment (stdid, tranday, grpid, offno) VALUES (?1, '2004-10-15', 1, ?1)")
+        .bind(1, key)
+        .run();
   db.execute("INSERT INTO KIV8_Payment (stdid, tranday, grpid) VALUES (NULL, '2004-10-16', 1)");
   const char* by_key = "SELECT stdid FROM KIV8_Payment WHERE CI(stdid)=CI(?1) ORDER BY rowid";
   const struct {
