@@ -23,51 +23,34 @@ TEST(Cli, CheckExitsZeroForAnAcceptedFileOneWithTheMessageForARejectedOneTwoWhen
     int status;
     std::string out, err;  // the start of standard output; the whole of standard error
   } cases[] = {
+      // clang-format off
       {{"check", "--json", suite.write_file("ok.dat", detail(150000) + detail(1205) + format_trailer(3, 1, 1, 151205))},
-       0,
-       "{\"accepted\":true,\"verdict\":\"accepted\",\"lines\":2,\"credited_sum\":\"1512.05\",",
-       ""},
+       0, "{\"accepted\":true,\"verdict\":\"accepted\",\"lines\":2,\"credited_sum\":\"1512.05\",", ""},
       {{"check", suite.write_file("sums.dat", detail(150000) + format_trailer(1, 1, 1, 150001))},
-       1,
-       "lines: 1\n",
-       "銷 帳 明 細 與 銷 帳 總 金 額 不 符\r\n\r\n請 檢 查 檔 案 內 容 是 否 正 確\n"},
+       1, "lines: 1\n", "銷 帳 明 細 與 銷 帳 總 金 額 不 符\r\n\r\n請 檢 查 檔 案 內 容 是 否 正 確\n"},
       {{"check", "--json", suite.write_file("kind.dat", detail(1) + "3" + detail(1).substr(1))},
-       1,
-       "{\"accepted\":false,\"verdict\":\"malformed\",",
-       "此 資 料 檔 格 式 不 符\n"},
+       1, "{\"accepted\":false,\"verdict\":\"malformed\",", "此 資 料 檔 格 式 不 符\n"},
+      // clang-format on
       {{"check", missing}, 2, "", "kiv2700 check: 錯誤:" + missing + ": No such file or directory(2)\n"},
       {{"check"}, 2, "", ""},
       {{"check", missing, missing}, 2, "", ""},
-      {{"check", "--bogus", missing}, 2, "", ""},
-      {{"frobnicate"}, 2, "", ""},
   };
   for (const auto& c : cases) {
     const ToolRun run = run_tool(suite.root(), c.args);
-    EXPECT_EQ(run.status, c.status) << c.args.back();
-    EXPECT_TRUE(run.out.starts_with(c.out)) << run.out;
-    EXPECT_TRUE(c.err.empty() || run.err == c.err) << run.err;
+    EXPECT_TRUE(run.status == c.status && run.out.starts_with(c.out) && (c.err.empty() || run.err == c.err))
+        << c.args.back() << ": " << run.status << "\n"
+        << run.out << run.err;
   }
 }
 
-class Cli : public OnEachStore {
- protected:
-  // The arguments that put a new suite's database in this test's store.
-  std::vector<std::string> where(const TempSuite& scratch, const std::string& root) const {
-    if (store() == StoreKind::file) return {"--root", root};
-    return {"--root", root, "--server", scratch.server_uri()};
-  }
-};
+class Cli : public OnEachStore {};
 KIV_ON_EACH_STORE(Cli);
 
 TEST_P(Cli, DemoInitPostAndCompactTellCompletedStoppedAndErrorByTheirExitStatus) {
   TempSuite scratch(store(), false);
   const std::string root = scratch.root() + "/suite", db = root + "/mdb/KIV.mdb", file = root + "/medi/post1003.dat";
-  const auto tool = [&](std::vector<std::string> args) { return run_tool(scratch.root(), args); };
-  const auto in_store = [&](std::vector<std::string> args) {
-    for (const auto& arg : where(scratch, root)) args.push_back(arg);
-    return tool(args);
-  };
-  ASSERT_EQ(in_store({"demo", "--every-case"}).status, 0);
+  const auto tool = [&](const std::vector<std::string>& args) { return run_tool(scratch.root(), args); };
+  ASSERT_EQ(tool(scratch.tool_args("demo", root, {"--every-case"})).status, 0);
   for (const char* dir : {"/exe", "/mdb", "/medi"}) EXPECT_TRUE(std::filesystem::is_directory(root + dir)) << dir;
   ToolRun run = tool({"post", "--root", root, "--json", file});
   EXPECT_TRUE(run.status == 0 && run.out.starts_with("{\"outcome\":\"completed\",\"lines\":300,")) << run.out;
@@ -81,13 +64,13 @@ TEST_P(Cli, DemoInitPostAndCompactTellCompletedStoppedAndErrorByTheirExitStatus)
   run = tool({"post", "--root", root, "--again", file});
   for (const char* line : {"銷帳總筆數     300\n", "轉帳成功筆數   0\n", "轉帳不成功筆數 0\n"})
     EXPECT_TRUE(run.status == 0 && run.out.find(line) != std::string::npos) << "a second post writes nothing off";
-  const auto contents = [&] {
-    auto connection = store::Connection::open(SuitePaths{root});
-    return all_rows(connection);
+  const auto contents = [&root] {
+    auto db = store::Connection::open(SuitePaths{root});
+    return all_rows(db);
   };
   const std::string before = contents();
   EXPECT_EQ(tool({"init", "--root", root + "2"}).status, 0);
-  EXPECT_EQ(in_store({"init"}).status, 2);
+  EXPECT_EQ(tool(scratch.tool_args("init", root)).status, 2);
   EXPECT_EQ(contents(), before) << "an existing database is never touched";
   EXPECT_EQ(tool({"post", "--root", root, "--json", root + "/none.dat"}).out,
             "{\"outcome\":\"stopped\",\"lines\":0,\"ok\":0,\"failed\":0,\"errors\":0,\"posted_total\":0,"
@@ -112,9 +95,7 @@ TEST_P(Cli, DemoInitPostAndCompactTellCompletedStoppedAndErrorByTheirExitStatus)
   }
   run = tool({"post", "--root", root, "--json", empty});
   EXPECT_TRUE(run.status == 2 && run.out.find("(-2147467259)") != std::string::npos) << run.out;
-  if (store() == StoreKind::file) {
-    EXPECT_EQ(slurp(db), std::string(4096, 'j'));
-  }
+  EXPECT_TRUE(store() == StoreKind::server || slurp(db) == std::string(4096, 'j')) << "the file is left as it was";
   for (const auto& args : std::vector<std::vector<std::string>>{{"post"}, {"compact", "--root", root, "extra"}})
     EXPECT_EQ(tool(args).status, 2);
 }
@@ -127,21 +108,17 @@ TEST_P(Cli, OrdinaryDemoDayPostsNearlyEveryLineWithAFewFailedTransfersAndAHandfu
   for (const auto& [students, counters] : rows) {
     TempSuite scratch(store(), false);
     const std::string root = scratch.root() + "/suite", file = root + "/medi/post1003.dat";
-    std::vector<std::string> demo = {"demo"};
-    for (const auto& arg : where(scratch, root)) demo.push_back(arg);
-    if (students != "300") demo.insert(demo.end(), {"--students", students});  // 300 is the default
-    const ToolRun made = run_tool(scratch.root(), demo);
+    const auto more = students == "300" ? std::vector<std::string>{} : std::vector<std::string>{"--students", students};
+    const ToolRun made = run_tool(scratch.root(), scratch.tool_args("demo", root, more));  // 300 is the default
     ASSERT_EQ(made.status, 0) << made.err;
     EXPECT_EQ(made.out, root + "\n" + file + " (" + students + " lines)\n");
     const ToolRun run = run_tool(scratch.root(), {"post", "--root", root, "--json", file});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find(counters), std::string::npos) << run.out;
+    EXPECT_TRUE(run.status == 0 && run.out.find(counters) != std::string::npos) << run.out << run.err;
   }
   TempSuite scratch(false);
   for (const char* students : {"0", "-5", "12x", "x", "", "10000001", "99999999999999999999"}) {
     const ToolRun run = run_tool(scratch.root(), {"demo", "--root", scratch.root() + "/bad", "--students", students});
-    EXPECT_EQ(run.status, 2) << students;
-    EXPECT_TRUE(run.err.starts_with("kiv2700 demo: --students needs a whole number")) << run.err;
+    EXPECT_TRUE(run.status == 2 && run.err.starts_with("kiv2700 demo: --students needs a whole number")) << run.err;
   }
   EXPECT_FALSE(std::filesystem::exists(scratch.root() + "/bad")) << "nothing made from a wrong command line";
 }

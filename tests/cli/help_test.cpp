@@ -25,7 +25,6 @@ TEST(Help, GoesToStandardOutputWithStatusZeroAndAWrongCommandLineToStandardError
   TempSuite scratch(false);
   const std::string overview = run_tool(scratch.root(), {"--help"}).out;
   const std::string post_help = "usage: kiv2700 post [--root DIR] [--json] [--again] [--dry-run] [--lines] FILE\n";
-  const std::string demo_help = "usage: kiv2700 demo [--root DIR] [--students N] [--every-case] [--server URI]\n";
   const struct {
     std::vector<std::string> args;
     int status;
@@ -35,9 +34,8 @@ TEST(Help, GoesToStandardOutputWithStatusZeroAndAWrongCommandLineToStandardError
       {{"-h"}, 0, overview, ""},
       {{"help"}, 0, overview, ""},
       {{"help", "post"}, 0, post_help, ""},
-      {{"post", "--help"}, 0, post_help, ""},
       {{"post", "--bogus", "-h"}, 0, post_help, ""},
-      {{"demo", "-h"}, 0, demo_help, ""},
+      {{"demo", "-h"}, 0, "usage: kiv2700 demo [--root DIR] [--students N] [--every-case] [--server URI]\n", ""},
       {{"--version"}, 0, "kiv2700 " KIV_VERSION "\n", ""},
       {{}, 2, "", "usage: kiv2700 init [--root DIR] [--server URI]\n"},
       {{"frobnicate"}, 2, "", "kiv2700: unknown command frobnicate\nusage: kiv2700 init"},
@@ -54,22 +52,23 @@ TEST(Help, GoesToStandardOutputWithStatusZeroAndAWrongCommandLineToStandardError
   };
   for (const auto& row : rows) {
     const ToolRun run = run_tool(scratch.root(), row.args);
-    const std::string line = ::testing::PrintToString(row.args);
-    EXPECT_EQ(run.status, row.status) << line << run.err;
-    EXPECT_TRUE(run.out.starts_with(row.out_starts)) << line << "\n" << run.out;
-    EXPECT_EQ(run.out.empty(), row.out_starts.empty()) << line << "\n" << run.out;
-    EXPECT_TRUE(run.err.starts_with(row.err_starts)) << line << "\n" << run.err;
-    EXPECT_EQ(run.err.empty(), row.err_starts.empty()) << line << "\n" << run.err;
+    EXPECT_TRUE(run.status == row.status && run.out.starts_with(row.out_starts) &&
+                run.err.starts_with(row.err_starts) && run.out.empty() == row.out_starts.empty() &&
+                run.err.empty() == row.err_starts.empty())
+        << ::testing::PrintToString(row.args) << " " << run.status << "\n"
+        << run.out << run.err;
   }
 
   for (const Command& command : commands()) {
-    EXPECT_NE(overview.find(cli::synopsis(command) + "\n"), std::string::npos) << command.name;
-    EXPECT_NE(overview.find(std::string(command.summary) + "\n"), std::string::npos) << command.name;
+    EXPECT_TRUE(overview.find(cli::synopsis(command) + "\n") != std::string::npos &&
+                overview.find(std::string(command.summary) + "\n") != std::string::npos)
+        << command.name;
     const std::string help = run_tool(scratch.root(), {std::string(command.name), "--help"}).out;
     EXPECT_EQ(help, run_tool(scratch.root(), {"help", std::string(command.name)}).out);
     for (const auto& option : command.options) {
-      EXPECT_NE(help.find("  " + option_text(option) + " "), std::string::npos) << command.name << option.name;
-      EXPECT_NE(help.find(std::string(option.description) + "\n"), std::string::npos) << option.name;
+      EXPECT_TRUE(help.find("  " + option_text(option) + " ") != std::string::npos &&
+                  help.find(std::string(option.description) + "\n") != std::string::npos)
+          << command.name << option.name;
     }
   }
   const std::string to_full = std::string(KIV_CLI_PATH) + " --help >/dev/full";
@@ -81,35 +80,26 @@ std::string plain(std::string line) {
   const std::pair<std::string, std::string> escapes[] = {{"\\fB", ""}, {"\\fI", ""}, {"\\fR", ""},
                                                          {"\\fP", ""}, {"\\-", "-"}, {"\\(aq", "'"}};
   for (const auto& [from, to] : escapes) {
-    for (std::size_t at = line.find(from); at != std::string::npos; at = line.find(from, at + to.size())) {
+    for (std::size_t at = 0; (at = line.find(from, at)) != std::string::npos; at += to.size())
       line.replace(at, from.size(), to);
-    }
   }
   return line;
 }
 
 TEST(Help, ManualPageDocumentsEveryCommandAndOptionThatExistsAndNoOther) {
   std::ifstream page(KIV_SOURCE_DIR "/doc/kiv2700.1");
-  ASSERT_TRUE(page) << "doc/kiv2700.1";
+  ASSERT_TRUE(page);
   std::set<std::string> synopsis_lines;
   std::map<std::string, std::set<std::string>> command_options;  // .SS under COMMANDS -> its .TP tags
   std::string section, command;
   bool tag_next = false;
   for (std::string line; std::getline(page, line);) {
-    if (line.starts_with(".SH ")) {
-      section = line.substr(4);
-      command.clear();
-    } else if (line.starts_with(".SS ") && section == "COMMANDS") {
-      command = line.substr(4);
-      command_options[command];
-    } else if (line == ".TP") {
-      tag_next = true;
-      continue;
-    } else if (!line.starts_with(".")) {
-      if (section == "SYNOPSIS") synopsis_lines.insert(plain(line));
-      if (tag_next && !command.empty() && plain(line).starts_with("--")) command_options[command].insert(plain(line));
-    }
-    tag_next = false;
+    if (line.starts_with(".SH ")) section = line.substr(4), command.clear();
+    if (line.starts_with(".SS ") && section == "COMMANDS") command_options[command = line.substr(4)];
+    if (!line.starts_with(".") && section == "SYNOPSIS") synopsis_lines.insert(plain(line));
+    if (tag_next && !line.starts_with(".") && !command.empty() && plain(line).starts_with("--"))
+      command_options[command].insert(plain(line));
+    tag_next = line == ".TP";
   }
 
   std::set<std::string> usage_lines;
@@ -127,24 +117,23 @@ TEST(Help, ManualPageDocumentsEveryCommandAndOptionThatExistsAndNoOther) {
 
 // Installed: ROOT/exe/kiv2700, run through bin/kiv2700 -> ../suite/exe/kiv2700.
 TEST(SuiteFolder, FoundFromTheRealProgramBehindALink) {
+  namespace fs = std::filesystem;
   TempSuite scratch(false);
-  const std::filesystem::path base = scratch.root(), suite = base / "suite";
-  std::filesystem::create_directories(suite / "exe");
-  std::filesystem::create_directories(base / "bin");
+  const fs::path base = scratch.root(), suite = base / "suite";
+  fs::create_directories(suite / "exe");
+  fs::create_directories(base / "bin");
   std::error_code ec;
-  std::filesystem::create_hard_link(KIV_CLI_PATH, suite / "exe/kiv2700", ec);
-  if (ec) std::filesystem::copy_file(KIV_CLI_PATH, suite / "exe/kiv2700");
-  std::filesystem::create_symlink("../suite/exe/kiv2700", base / "bin/kiv2700");
-  std::filesystem::create_symlink(base / "bin/kiv2700", base / "kiv");  // a link to the link
-
+  fs::create_hard_link(KIV_CLI_PATH, suite / "exe/kiv2700", ec);
+  if (ec) fs::copy_file(KIV_CLI_PATH, suite / "exe/kiv2700");
+  fs::create_symlink("../suite/exe/kiv2700", base / "bin/kiv2700");
+  fs::create_symlink(base / "bin/kiv2700", base / "kiv");  // a link to the link
   for (const char* link : {"bin/kiv2700", "kiv"}) {
-    std::filesystem::remove_all(suite / "mdb");
+    fs::remove_all(suite / "mdb");
     const ToolRun run = run_program_without_root((base / link).string(), scratch.root(), {"init"});
-    EXPECT_EQ(run.status, 0) << link << run.err;
-    EXPECT_EQ(run.out, std::filesystem::canonical(suite).string() + "\n") << link;
-    EXPECT_TRUE(std::filesystem::is_regular_file(suite / "mdb/KIV.mdb")) << link;
+    EXPECT_TRUE(run.status == 0 && run.out == fs::canonical(suite).string() + "\n") << link << run.out << run.err;
+    EXPECT_TRUE(fs::is_regular_file(suite / "mdb/KIV.mdb")) << link;
   }
-  EXPECT_FALSE(std::filesystem::exists(base / "mdb"));
+  EXPECT_FALSE(fs::exists(base / "mdb"));
 }
 
 }  // namespace

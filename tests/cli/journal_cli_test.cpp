@@ -9,15 +9,6 @@
 namespace kiv::testing {
 namespace {
 
-std::string field(const std::string& json, const std::string& key) {
-  const std::string name = "\"" + key + "\":";
-  const auto at = json.find(name);
-  if (at == std::string::npos) return "";
-  const auto start = at + name.size();
-  const auto end = json[start] == '{' ? json.find('}', start) + 1 : json.find_first_of(",}", start);
-  return json.substr(start, end - start);
-}
-
 class JournalCli : public OnEachStore {
  protected:
   void SetUp() override {
@@ -26,9 +17,7 @@ class JournalCli : public OnEachStore {
     scratch.emplace(store(), false);
     root = scratch->root() + "/suite";
     file = root + "/medi/post1003.dat";
-    std::vector<std::string> demo = {"demo", "--root", root};
-    if (store() == StoreKind::server) demo.insert(demo.end(), {"--server", scratch->server_uri()});
-    ASSERT_EQ(run_tool(scratch->root(), demo).status, 0);
+    ASSERT_EQ(run_tool(scratch->root(), scratch->tool_args("demo", root)).status, 0);
   }
   ToolRun tool(std::vector<std::string> args) const {
     args.insert(args.begin() + 1, {"--root", root});
@@ -51,15 +40,15 @@ TEST_P(JournalCli, DryRunLeavesTheDatabaseAsItWasAndCountsAsTheRunThatFollows) {
   EXPECT_EQ(dry.status, 0) << dry.err;
   EXPECT_TRUE(state() == before);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root + "/medi"), {}), 1) << "no error log";
-  EXPECT_EQ(field(dry.out, "log") + field(dry.out, "dry_run"), "nulltrue");
+  EXPECT_EQ(json_field(dry.out, "log") + json_field(dry.out, "dry_run"), "nulltrue");
 
   const ToolRun real = tool({"post", "--json", file});
-  EXPECT_EQ(real.status, 0) << real.err;
-  EXPECT_EQ(field(real.out, "run"), "1") << "the dry run recorded no run";
+  EXPECT_EQ(std::to_string(real.status) + json_field(real.out, "run"), "01")
+      << "the dry run recorded no run" << real.err;
   for (const char* key : {"lines", "ok", "failed", "errors", "posted_total", "balance"}) {
-    EXPECT_EQ(field(dry.out, key), field(real.out, key)) << key;
+    EXPECT_EQ(json_field(dry.out, key), json_field(real.out, key)) << key;
   }
-  EXPECT_NE(field(real.out, "balance").find("\"difference\":0}"), std::string::npos) << real.out;
+  EXPECT_NE(json_field(real.out, "balance").find("\"difference\":0}"), std::string::npos) << real.out;
   std::size_t outcomes = 0;
   for (std::size_t at = 0; (at = dry.out.find("{\"line\":", at)) != std::string::npos; ++at) ++outcomes;
   EXPECT_EQ(outcomes, 300u) << "--lines gives every line's outcome";
@@ -68,21 +57,19 @@ TEST_P(JournalCli, DryRunLeavesTheDatabaseAsItWasAndCountsAsTheRunThatFollows) {
 TEST_P(JournalCli, SameFileRefusedWithoutAgainHistoryShowsBothAndUndoTakesBackOrListsTheRowsChangedSince) {
   ASSERT_EQ(tool({"post", file}).status, 0);
   const ToolRun refused = tool({"post", file});
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.err.find("此檔案已於 "), std::string::npos) << refused.err;
-  EXPECT_NE(refused.err.find(" 入帳,是否再次入帳?"), std::string::npos) << refused.err;
+  EXPECT_TRUE(refused.status == 1 && refused.err.find("此檔案已於 ") != std::string::npos &&
+              refused.err.find(" 入帳,是否再次入帳?") != std::string::npos)
+      << refused.err;
   EXPECT_EQ(refused.out, "") << "nothing was posted, so nothing is counted";
   const ToolRun again = tool({"post", "--again", file});
-  EXPECT_EQ(again.status, 0) << again.err;
-  EXPECT_NE(again.out.find("入帳金額核對"), std::string::npos) << again.out;
+  EXPECT_TRUE(again.status == 0 && again.out.find("入帳金額核對") != std::string::npos) << again.out << again.err;
 
   const ToolRun runs = tool({"runs", "--json"});
-  EXPECT_EQ(runs.status, 0);
-  EXPECT_LT(runs.out.find("{\"run\":2,"), runs.out.find("{\"run\":1,")) << "newest first";
+  EXPECT_TRUE(runs.status == 0 && runs.out.find("{\"run\":2,") < runs.out.find("{\"run\":1,")) << "newest first";
   const ToolRun shown = tool({"runs", "show", "1", "--lines"});
-  EXPECT_EQ(shown.status, 0);
-  EXPECT_NE(shown.out.find("入帳金額核對"), std::string::npos) << shown.out;
-  EXPECT_NE(shown.out.find("重複銷帳"), std::string::npos) << "the lines with their log texts";
+  EXPECT_TRUE(shown.status == 0 && shown.out.find("入帳金額核對") != std::string::npos &&
+              shown.out.find("重複銷帳") != std::string::npos)
+      << "the lines with their log texts: " << shown.out;
 
   const struct {
     std::vector<std::string> args;
@@ -108,11 +95,9 @@ TEST_P(JournalCli, SameFileRefusedWithoutAgainHistoryShowsBothAndUndoTakesBackOr
         "table_name='KIV8_Payment' AND op='update')");
   }
   const ToolRun changed = tool({"undo", "1", "--json"});
-  EXPECT_EQ(changed.status, 1);
-  EXPECT_NE(changed.out.find("\"outcome\":\"refused\""), std::string::npos) << changed.out;
-  EXPECT_NE(changed.out.find("\"table\":\"KIV8_Payment\""), std::string::npos) << changed.out;
-  EXPECT_NE(changed.out.find("\"found\":\"{"), std::string::npos) << "the row as it is now";
-  EXPECT_EQ(field(tool({"runs", "show", "1", "--json"}).out, "undone_by"), "0");
+  for (const char* text : {"\"outcome\":\"refused\"", "\"table\":\"KIV8_Payment\"", "\"found\":\"{"})
+    EXPECT_TRUE(changed.status == 1 && changed.out.find(text) != std::string::npos) << text << changed.out;
+  EXPECT_EQ(json_field(tool({"runs", "show", "1", "--json"}).out, "undone_by"), "0");
 }
 
 }  // namespace

@@ -29,22 +29,18 @@ TEST(DemoSchool, PostedOnBothStoresGivesTheSameJsonLogAndRows) {
   struct Posted {
     std::string json, log, rows;
   };
-  const auto demo_and_post = [](const TempSuite& scratch, std::vector<std::string> where) {
+  const auto demo_and_post = [](const TempSuite& scratch) {
     const std::string root = scratch.root() + "/suite";
-    where.insert(where.begin(), {"demo", "--root", root});
-    const ToolRun demo = run_tool(scratch.root(), where);
-    EXPECT_EQ(demo.status, 0) << demo.err;
+    EXPECT_EQ(run_tool(scratch.root(), scratch.tool_args("demo", root)).status, 0);
     const ToolRun run = run_tool(scratch.root(), {"post", "--root", root, "--json", root + "/medi/post1003.dat"});
     EXPECT_EQ(run.status, 0) << run.err;
     auto db = store::Connection::open(SuitePaths{root});
     return Posted{comparable(run.out, root), log_of(run.out), all_rows(db)};
   };
-  const Posted file = demo_and_post(on_file, {});
-  const Posted server = demo_and_post(on_server, {"--server", on_server.server_uri()});
+  const Posted file = demo_and_post(on_file), server = demo_and_post(on_server);
   EXPECT_TRUE(file.json.starts_with("{\"outcome\":\"completed\",\"lines\":300,")) << file.json;
   EXPECT_EQ(server.json, file.json);
-  EXPECT_FALSE(file.log.empty());
-  EXPECT_EQ(server.log, file.log);
+  EXPECT_TRUE(!file.log.empty() && server.log == file.log);
   EXPECT_GT(file.rows.size(), 10000u);
   EXPECT_TRUE(server.rows == file.rows) << "the rows of every table differ between the stores";
 }
@@ -59,40 +55,29 @@ TEST(CopyToServer, MovesEveryRowInOrderAndRefusesATargetThatHoldsRows) {
   }
   // Posted once, so that the rows hold every kind of value a run writes.
   ASSERT_EQ(run_tool(scratch.root(), {"post", "--root", school, school + "/medi/post1003.dat"}).status, 0);
-  std::string file_rows;
-  {
-    auto file = store::Connection::open(SuitePaths{school});
-    file_rows = all_rows(file);
-  }
+  auto file = store::Connection::open(SuitePaths{school});
+  const std::string file_rows = all_rows(file);
   const std::string file_bytes = slurp(SuitePaths{school}.db_path());
 
   ToolRun run = run_tool(scratch.root(), {"copy-to-server", "--server", empty_schema.server_uri(), "--root", school});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("KIV8_Payment"), std::string::npos) << run.out;
-  EXPECT_TRUE(run.out.ends_with(store::pgconn_path(SuitePaths{school}) + "\n")) << run.out;
+  EXPECT_TRUE(run.out.find("KIV8_Payment") != std::string::npos &&
+              run.out.ends_with(store::pgconn_path(SuitePaths{school}) + "\n"))
+      << run.out;
   EXPECT_EQ(slurp(SuitePaths{school}.db_path()), file_bytes) << "the file is left as it was";
-  {
-    auto server = store::Connection::open(SuitePaths{school});
-    EXPECT_EQ(server.dialect(), store::Dialect::server);
-    EXPECT_TRUE(all_rows(server) == file_rows) << "rows or their order differ";
-  }
+  auto server = store::Connection::open(SuitePaths{school});
+  EXPECT_EQ(server.dialect(), store::Dialect::server);
+  EXPECT_TRUE(all_rows(server) == file_rows) << "rows or their order differ";
   // A schema whose suite tables exist and are empty takes the rows too.
   run = run_tool(scratch.root(), {"copy-to-server", "--server", empty_tables.server_uri(), "--root", other});
   EXPECT_EQ(run.status, 0) << run.err;
   std::filesystem::remove(store::pgconn_path(SuitePaths{other}));
 
-  const struct {
-    const char* name;
-    const TempSuite& target;
-    const char* refusal;
-  } refused[] = {{"holds rows", empty_schema, "已有資料"}, {"holds rows too", empty_tables, "已有資料"}};
-  for (const auto& c : refused) {
-    SCOPED_TRACE(c.name);
-    auto target = c.target.open_unchecked();
+  for (const TempSuite* holding_rows : {&empty_schema, &empty_tables}) {
+    auto target = holding_rows->open_unchecked();
     const std::string before = all_rows(target);
-    run = run_tool(scratch.root(), {"copy-to-server", "--server", c.target.server_uri(), "--root", other});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find(c.refusal), std::string::npos) << run.err;
+    run = run_tool(scratch.root(), {"copy-to-server", "--server", holding_rows->server_uri(), "--root", other});
+    EXPECT_TRUE(run.status == 2 && run.err.find("已有資料") != std::string::npos) << run.err;
     EXPECT_EQ(all_rows(target), before);
     EXPECT_FALSE(std::filesystem::exists(store::pgconn_path(SuitePaths{other})));
   }
@@ -100,8 +85,7 @@ TEST(CopyToServer, MovesEveryRowInOrderAndRefusesATargetThatHoldsRows) {
       "DELETE FROM KIV2_School; DELETE FROM KIV6_Group; DELETE FROM KIV7_Student;"
       "DELETE FROM KIV8_Payment; DELETE FROM KIV9_Payitem; DROP TABLE KIV10_Agency");
   run = run_tool(scratch.root(), {"copy-to-server", "--server", empty_tables.server_uri(), "--root", other});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.err.find("部分"), std::string::npos) << run.err;
+  EXPECT_TRUE(run.status == 2 && run.err.find("部分") != std::string::npos) << run.err;
   EXPECT_EQ(run_tool(scratch.root(), {"copy-to-server", "--root", other}).status, 2) << "--server is needed";
 }
 

@@ -1,6 +1,5 @@
 #include "shell/log_viewer.h"
 
-#include <QApplication>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QPlainTextEdit>
@@ -25,14 +24,9 @@ QList<QWidget*> open_viewers() {
   return viewers;
 }
 
-void close_viewers() {
-  for (QWidget* viewer : open_viewers()) viewer->close();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
 }  // namespace
 
-void ShellTest::log_shown_in_the_viewer_when_the_desktop_cannot_open_it() {
+void ShellTest::log_viewer_and_desktop_opener() {
   TempSuite suite(false);
   const std::string log = suite.write_file("medi/err27_61206120000.txt",
                                            "1000000000931015   00012345678901\r\n 重複銷帳 \r\nlone\rend\r\n");
@@ -47,10 +41,8 @@ void ShellTest::log_shown_in_the_viewer_when_the_desktop_cannot_open_it() {
   QCOMPARE(op.open_document(log), std::string());
   QCOMPARE(offered, QStringList{QString::fromStdString(log)});
   const QList<QWidget*> viewers = open_viewers();
-  QCOMPARE(viewers.size(), 1);
-  QCOMPARE(viewers[0]->windowTitle(), QString::fromStdString(log));
-  auto* view = viewers[0]->findChild<QPlainTextEdit*>(QStringLiteral("log_text"));
-  QVERIFY(view != nullptr);
+  QVERIFY(viewers.size() == 1 && viewers[0]->windowTitle() == QString::fromStdString(log));
+  auto* view = kiv::testing::control<QPlainTextEdit>(*viewers[0], "log_text");
   QCOMPARE(view->toPlainText(), QStringLiteral("1000000000931015   00012345678901\n 重複銷帳 \nlone\nend\n"));
   QVERIFY(view->isReadOnly());
   // The copied lines are fixed-width records: their columns must line up.
@@ -59,60 +51,46 @@ void ShellTest::log_shown_in_the_viewer_when_the_desktop_cannot_open_it() {
     QVERIFY2(metrics.horizontalAdvance(glyphs) == metrics.horizontalAdvance(QStringLiteral("iiii")),
              qPrintable(QFontInfo(view->font()).family() + ": " + glyphs));
   }
-  close_viewers();
+  viewers[0]->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
   // A log that cannot be read stays a failure of the run, and nothing is shown.
   for (const std::string& unreadable : {suite.root() + "/medi/none.txt", suite.root() + "/medi"}) {
     const std::string failure = op.open_document(unreadable);
-    QVERIFY2(failure.starts_with("無法開啟檔案 " + unreadable + ": "), failure.c_str());
-    QVERIFY(open_viewers().isEmpty());
+    QVERIFY2(failure.starts_with("無法開啟檔案 " + unreadable + ": ") && open_viewers().isEmpty(), failure.c_str());
   }
 
   desktop_opens = true;
   QCOMPARE(op.open_document(log), std::string());
   QVERIFY2(open_viewers().isEmpty(), "the desktop's application shows it");
-}
 
-void ShellTest::log_viewer_text_is_whole_lines_up_to_its_limit() {
-  TempSuite suite(false);
-  const QString log = QString::fromStdString(suite.write_file("err.txt", "aaaa\r\nbbbb\r\n銷帳\r\n"));
-  const struct {
-    qint64 limit;
-    QString shown;
-  } rows[] = {
-      {1000, QStringLiteral("aaaa\nbbbb\n銷帳\n")},
-      {20, QStringLiteral("aaaa\nbbbb\n銷帳\n")},
-      {19, QStringLiteral("aaaa\nbbbb\n\n(記錄檔共 20 位元組,此處只顯示前 12 位元組)\n")},
-      {14, QStringLiteral("aaaa\nbbbb\n\n(記錄檔共 20 位元組,此處只顯示前 12 位元組)\n")},  // not half a character
-      {6, QStringLiteral("aaaa\n\n(記錄檔共 20 位元組,此處只顯示前 6 位元組)\n")},
-      {3, QStringLiteral("\n(記錄檔共 20 位元組,此處只顯示前 0 位元組)\n")},
+  // The viewer shows whole lines up to its limit, never half a character.
+  const QString small_log = QString::fromStdString(suite.write_file("err.txt", "aaaa\r\nbbbb\r\n銷帳\r\n"));
+  const std::pair<qint64, const char*> limits[] = {
+      {1000, "aaaa\nbbbb\n銷帳\n"},
+      {20, "aaaa\nbbbb\n銷帳\n"},
+      {19, "aaaa\nbbbb\n\n(記錄檔共 20 位元組,此處只顯示前 12 位元組)\n"},
+      {14, "aaaa\nbbbb\n\n(記錄檔共 20 位元組,此處只顯示前 12 位元組)\n"},
+      {6, "aaaa\n\n(記錄檔共 20 位元組,此處只顯示前 6 位元組)\n"},
+      {3, "\n(記錄檔共 20 位元組,此處只顯示前 0 位元組)\n"},
   };
-  for (const auto& row : rows) {
+  for (const auto& [limit, shown] : limits) {
     QString reason;
-    const auto text = kiv::shell::read_log_text(log, row.limit, reason);
-    QVERIFY2(text.has_value(), qPrintable(reason));
-    QCOMPARE(*text, row.shown);
+    QCOMPARE(kiv::shell::read_log_text(small_log, limit, reason).value_or(reason), QString::fromUtf8(shown));
   }
-}
 
-void ShellTest::desktop_opener_takes_xdg_open_exit_status() {
-  TempSuite suite(false);
-  const std::string log = suite.write_file("medi/err.txt", "x\r\n");
+  // The desktop opened it only when xdg-open says so.
   const QByteArray path = qgetenv("PATH");
-  const struct {
-    const char* script;
-    bool opened;
-  } rows[] = {
+  const std::pair<const char*, bool> scripts[] = {
       {"#!/bin/sh\nexit 0\n", true},
       {"#!/bin/sh\necho 'xdg-open: no method available for opening' >&2\nexit 3\n", false},
       {"#!/bin/sh\nkill -9 $$\n", false},
   };
-  for (const auto& row : rows) {
-    const std::string xdg_open = suite.write_file("bin/xdg-open", row.script);
-    fs::permissions(xdg_open, fs::perms::owner_all);
+  for (const auto& [script, opens] : scripts) {
+    fs::permissions(suite.write_file("bin/xdg-open", script), fs::perms::owner_all);
     qputenv("PATH", QByteArray::fromStdString(suite.root() + "/bin:") + path);
     const bool opened = kiv::shell::open_with_desktop(QString::fromStdString(log));
     qputenv("PATH", path);
-    QCOMPARE(opened, row.opened);
+    QCOMPARE(opened, opens);
   }
 }

@@ -1,14 +1,9 @@
-#include <QApplication>
-#include <QGroupBox>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -26,9 +21,10 @@
 
 namespace fs = std::filesystem;
 using kiv::MessageIcon;
-using kiv::shell::Context;
 using kiv::shell::KIV2700F1;
 using kiv::shell::Program;
+using kiv::testing::caption;
+using kiv::testing::control;
 using kiv::testing::RecordingOperator;
 using kiv::testing::TempSuite;
 
@@ -37,25 +33,11 @@ namespace {
 QString q(const std::string& text) {
   return QString::fromStdString(text);
 }
-
-template <class Control = QWidget>
-Control* control(KIV2700F1& window, const char* name) {
-  auto* found = window.findChild<Control*>(QString::fromLatin1(name));
-  if (found == nullptr) qFatal("no control %s", name);
-  return found;
-}
 QPushButton* button(KIV2700F1& window, const char* name) {
   return control<QPushButton>(window, name);
 }
 
-QString caption(QObject* object) {
-  if (auto* label = qobject_cast<QLabel*>(object)) return label->text();
-  if (auto* button = qobject_cast<QAbstractButton*>(object)) return button->text();
-  if (auto* box = qobject_cast<QGroupBox*>(object)) return box->title();
-  return QStringLiteral("<no caption>");
-}
-
-// Label3, Label4, Label7, Label10 and L_cnt, joined by "|".
+// The four counters and the progress text, joined by "|".
 QString figures(KIV2700F1& window) {
   QStringList texts;
   for (const char* name : {"Label3", "Label4", "Label7", "Label10", "L_cnt"}) texts << caption(control(window, name));
@@ -102,11 +84,9 @@ void ShellTest::load_controls_source_choice_and_hot_keys() {
   suite.exec("INSERT INTO KIV2_School (tranidrive, tranidir) VALUES ('', '" + dir + "')");
   RecordingOperator op;
   KIV2700F1 window(suite.paths(), op);
-  QCOMPARE(window.windowTitle(), q("郵政Tavenor(" + root + ")"));
-  QCOMPARE(q(window.db_path()), q(root + "/mdb/KIV.mdb"));
-  QVERIFY2(fs::is_directory(root + "/medi"), "the work folder is made at start");
-  QCOMPARE(q(window.path_text() + "|" + window.dialog_dir()), q("/|" + dir));
-  QVERIFY(window.floppy_selected());
+  QCOMPARE(window.windowTitle() + q("|" + window.db_path() + "|" + window.path_text() + "|" + window.dialog_dir()),
+           q("郵政Tavenor(" + root + ")|" + root + "/mdb/KIV.mdb|/|" + dir));
+  QVERIFY2(fs::is_directory(root + "/medi") && window.floppy_selected(), "the work folder is made at start");
   {
     // A file where the work folder belongs: the operator hears of it once.
     const std::string blocked = root + "/blocked";
@@ -136,13 +116,12 @@ void ShellTest::load_controls_source_choice_and_hot_keys() {
       QVERIFY2(control(window, name)->isEnabled() != running, name);
   }
   window.show_progress(3, 8);
-  QCOMPARE(caption(control(window, "L_cnt")), QStringLiteral("3 / 8"));
+  QCOMPARE(figures(window), QStringLiteral("||||3 / 8"));
   window.show_progress(0, 0);
-  QCOMPARE(caption(control(window, "L_cnt")), QString());
+  QCOMPARE(figures(window), QStringLiteral("||||"));
 
-  QTest::mouseClick(control<QPushButton>(window, "Cmd_showpath"), Qt::LeftButton);  // cancelled
-  QCOMPARE(q(window.path_text()), QStringLiteral("/"));
-  QVERIFY(!window.floppy_selected());
+  QTest::mouseClick(button(window, "Cmd_showpath"), Qt::LeftButton);  // cancelled
+  QVERIFY(window.path_text() == "/" && !window.floppy_selected());
   op.next_file = "/data/it's/post1003.dat";
   window.Cmd_showpath_Click();
   QCOMPARE(q(window.path_text()), QStringLiteral("/data/it's/post1003.dat"));
@@ -159,9 +138,9 @@ void ShellTest::load_controls_source_choice_and_hot_keys() {
   QMessageBox box(QMessageBox::Information, "Tavenor", "a box of the program", QMessageBox::Ok, &window);
   box.show();
   QWidget* path = control<QLineEdit>(window, "txt_path");
-  QWidget* button = control(window, "cmd_confirm");
+  QWidget* confirm = control(window, "cmd_confirm");
   KeyCounter reached;
-  for (QWidget* target : {path, button, static_cast<QWidget*>(&box)}) target->installEventFilter(&reached);
+  for (QWidget* target : {path, confirm, static_cast<QWidget*>(&box)}) target->installEventFilter(&reached);
   const Qt::KeyboardModifiers alt = Qt::AltModifier;
   struct Case {
     QWidget* target;
@@ -171,7 +150,7 @@ void ShellTest::load_controls_source_choice_and_hot_keys() {
     int confirms, exits;  // what the press starts
   } cases[] = {
       {path, Qt::Key_S, alt, false, 1, 0},
-      {button, Qt::Key_E, alt, false, 0, 1},
+      {confirm, Qt::Key_E, alt, false, 0, 1},
       {path, Qt::Key_S, Qt::ControlModifier | alt, false, 0, 0},
       {path, Qt::Key_S, Qt::NoModifier, false, 0, 0},
       {path, Qt::Key_S, alt, true, 0, 0},
@@ -214,24 +193,21 @@ void ShellTest::confirm_runs_the_import_from_the_chosen_source() {
 
     QTest::keyClick(window.findChild<QLineEdit*>("txt_path"), Qt::Key_S, Qt::AltModifier);
     QCOMPARE(figures(window), QStringLiteral("2|1,516|1|0|"));  // 1515.50 rounded once
-    QVERIFY2(window.floppy_selected(), "the floppy is the source again after a run");
-    QCOMPARE(window.path_text(), file);
-    QVERIFY(button(window, "cmd_confirm")->isEnabled());
+    QVERIFY2(window.floppy_selected() && window.path_text() == file && button(window, "cmd_confirm")->isEnabled(),
+             "the floppy is the source again after a run, the button usable");
     QCOMPARE(op.questions.size(), std::size_t{1});
-    QCOMPARE(op.opened.size(), std::size_t{1});  // answered Yes
-    QVERIFY(op.opened[0].find("/medi/err27_") != std::string::npos);
+    QVERIFY(op.opened.size() == 1 && op.opened[0].find("/medi/err27_") != std::string::npos);  // answered Yes
     QVERIFY2(op.attempts > 0 && window.isVisible() && op.started.empty(), "closing and leaving refused during a run");
 
     const std::string floppy = suite.root() + "/floppy";
     fs::create_directories(floppy);
     setenv("KIV_FLOPPY", floppy.c_str(), 1);
     button(window, "cmd_confirm")->click();
-    QCOMPARE(figures(window), QStringLiteral("||||"));
-    QCOMPARE(op.messages.back().text, std::string("找 不 到 檔 案 ( post1003.dat )"));
+    QCOMPARE(figures(window) + q(op.messages.back().text), q("||||找 不 到 檔 案 ( post1003.dat )"));
     QVERIFY(button(window, "cmd_confirm")->isEnabled());
 
     window.set_path_text("   ");
-    window.findChild<QRadioButton*>("Opt2")->setChecked(true);
+    control<QRadioButton>(window, "Opt2")->setChecked(true);
     button(window, "cmd_confirm")->click();
     QCOMPARE(op.messages.back().text, std::string("請 選 擇 檔 案"));
     QCOMPARE(window.focusWidget(), button(window, "Cmd_showpath"));
@@ -245,6 +221,16 @@ void ShellTest::confirm_runs_the_import_from_the_chosen_source() {
   }
 }
 
+// Records what it starts, and really starts it.
+class StartingOperator : public RecordingOperator {
+ public:
+  std::string start_program(const std::string& path, const std::vector<std::string>& args) override {
+    RecordingOperator::start_program(path, args);
+    return real.start_program(path, args);
+  }
+  kiv::shell::QtOperator real;
+};
+
 void ShellTest::exit_hands_back_to_the_menu_with_the_context() {
   for (const auto store : kiv::testing::stores_to_test()) {
     for (const bool menu_exists : {true, false}) {
@@ -256,14 +242,7 @@ void ShellTest::exit_hands_back_to_the_menu_with_the_context() {
         suite.write_file("exe/Kiv0000P1", "#!/bin/sh\nprintf '%s|' \"$@\" > " + record + "\n");
         fs::permissions(menu, fs::perms::owner_all);
       }
-      class Starter : public RecordingOperator {  // records, and really starts
-       public:
-        std::string start_program(const std::string& path, const std::vector<std::string>& args) override {
-          RecordingOperator::start_program(path, args);
-          return real.start_program(path, args);
-        }
-        kiv::shell::QtOperator real;
-      } op;
+      StartingOperator op;
       KIV2700F1 window(suite.paths(), op);
       Program program(window, op, {"u1", "p2", "x3"});
       window.show();
@@ -272,18 +251,16 @@ void ShellTest::exit_hands_back_to_the_menu_with_the_context() {
       QCOMPARE(q(suite.rows("SELECT tranidrive, tranidir FROM KIV2_School")), q("/ " + suite.root() + "/it's/"));
       QVERIFY2(store == kiv::testing::StoreKind::server || !fs::exists(suite.root() + "/mdb/kiv2700tmp.mdb"),
                "compacted on the way out (a server reclaims space itself)");
-      QCOMPARE(op.started.size(), std::size_t{1});
-      QCOMPARE(op.started[0].first, menu);
+      QVERIFY(op.started.size() == 1 && op.started[0].first == menu);
       if (menu_exists) {
         QVERIFY2(op.messages.empty(), op.messages.empty() ? "" : op.messages[0].text.c_str());
-        QTRY_COMPARE(QString::fromStdString(kiv::testing::slurp(record)), QStringLiteral("u1/p2/x3|"));
+        QTRY_COMPARE(q(kiv::testing::slurp(record)), QStringLiteral("u1/p2/x3|"));
         QVERIFY(!window.isVisible());
         continue;
       }
       QVERIFY2(window.isVisible() && button(window, "cmd_confirm")->isEnabled(), "the window is usable again");
-      QCOMPARE(op.messages.size(), std::size_t{1});
-      QCOMPARE(op.messages[0].icon, kiv::MessageIcon::critical);
-      QVERIFY(op.messages[0].text.find(menu) != std::string::npos);
+      QVERIFY(op.messages.size() == 1 && op.messages[0].icon == MessageIcon::critical &&
+              op.messages[0].text.find(menu) != std::string::npos);
       QVERIFY(window.close());
       QCOMPARE(op.started.size(), std::size_t{2});
       QVERIFY2(!window.isVisible(), "closing ends the program even without the menu");
@@ -300,53 +277,60 @@ void ShellTest::command_line_gives_the_context_or_ends_the_program() {
                             {" a / b / c ", " a | b | c "},
                             {"教務/王 小明/x", "教務|王 小明|x"}};
   for (const auto& [line, texts] : cases) {
-    Context context{"old1", "old2", "old3"};
+    kiv::shell::Context context{"old1", "old2", "old3"};
     QVERIFY2(kiv::shell::parse_command_line(line, context), line);
-    QCOMPARE(QString::fromStdString(context.ctx_arg1 + "|" + context.ctx_arg2 + "|" + context.ctx_arg3),
-             QString::fromUtf8(texts));
+    QCOMPARE(q(context.ctx_arg1 + "|" + context.ctx_arg2 + "|" + context.ctx_arg3), QString::fromUtf8(texts));
   }
-  Context untouched{"k1", "k2", "k3"};
+  kiv::shell::Context untouched{"k1", "k2", "k3"};
   QVERIFY(!kiv::shell::parse_command_line("", untouched) && untouched.ctx_arg1 + untouched.ctx_arg3 == "k1k3");
   QCOMPARE(kiv::shell::command_line_text({"/x/exe/Kiv2700P1", "a/b", "c/d"}), std::string("a/b c/d"));
+
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  env.insert(QStringLiteral("KIV_ROOT"), QStringLiteral("/nonexistent-kiv-root"));
+  QProcess program;
+  program.setProcessEnvironment(env);
   for (const QStringList& args : {QStringList{}, QStringList{"-platform", "offscreen"}}) {  // no command line
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("KIV_ROOT"), QStringLiteral("/nonexistent-kiv-root"));
-    program.setProcessEnvironment(env);
     program.start(QStringLiteral(KIV_SHELL_EXE), args);
     const bool finished = program.waitForFinished(10000);
     if (!finished) program.kill();
     QVERIFY2(finished && program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0,
              "the program ends at once, without a window, when it has no command line");
   }
+
+  // Installed as ROOT/exe/Kiv2700P1 and started through a link elsewhere with
+  // no KIV_ROOT: loading makes the work folder of the suite folder it found.
+  TempSuite scratch(false);
+  const fs::path base = scratch.root(), suite = base / "suite";
+  fs::create_directories(suite / "exe");
+  fs::create_directories(base / "bin");
+  std::error_code ec;
+  fs::create_hard_link(KIV_SHELL_EXE, suite / "exe/Kiv2700P1", ec);
+  if (ec) fs::copy_file(KIV_SHELL_EXE, suite / "exe/Kiv2700P1");
+  fs::create_symlink("../suite/exe/Kiv2700P1", base / "bin/Kiv2700P1");
+  env.remove(QStringLiteral("KIV_ROOT"));
+  program.setProcessEnvironment(env);
+  program.start(q((base / "bin/Kiv2700P1").string()), {QStringLiteral("a/b/c")});
+  QTRY_VERIFY_WITH_TIMEOUT(fs::is_directory(suite / "medi"), 30000);  // then it waits on the error box
+  program.kill();
+  program.waitForFinished();
+  QVERIFY2(!fs::exists(base / "medi"), "the link's folder taken for the program's");
 }
 
 void ShellTest::qt_operator_boxes_and_programs() {
   kiv::shell::QtOperator op;
   QStringList seen;
-  // Answers the next message box with `button`, noting its title, text, icon and text format.
-  const auto answer = [&seen](QMessageBox::StandardButton button) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, button, &seen] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box == nullptr) return;
-      timer->deleteLater();
-      seen = {box->windowTitle(), box->text(), QString::number(box->icon()), QString::number(box->textFormat())};
-      box->button(button)->click();
-    });
-    timer->start(10);
-  };
-  answer(QMessageBox::Ok);
+  kiv::testing::press_when_shown(seen, QMessageBox::Ok);
   op.show_message("磁 碟 未 就 緒\r\n\r\n回 到 預 設 路 徑 <b>", MessageIcon::critical, "Tavenor");
-  QCOMPARE(seen, (QStringList{"Tavenor", "磁 碟 未 就 緒\n\n回 到 預 設 路 徑 <b>",
-                              QString::number(QMessageBox::Critical), QString::number(Qt::PlainText)}));
-  answer(QMessageBox::Ok);
+  QCOMPARE(seen.mid(0, 4), (QStringList{"Tavenor", "磁 碟 未 就 緒\n\n回 到 預 設 路 徑 <b>",
+                                        QString::number(QMessageBox::Critical), QString::number(Qt::PlainText)}));
+  kiv::testing::press_when_shown(seen, QMessageBox::Ok);
   op.show_message("a\rb", MessageIcon::information, "Tavenor");
   QCOMPARE(seen.mid(1, 2), (QStringList{"a\nb", QString::number(QMessageBox::Information)}));
-  answer(QMessageBox::Yes);
+  kiv::testing::press_when_shown(seen, QMessageBox::Yes);
   QVERIFY(op.ask_yes_no("open?"));
   QCOMPARE(seen.at(0) + seen.at(2), QString::number(QMessageBox::NoIcon));  // no title, no icon
-  answer(QMessageBox::No);
+  kiv::testing::press_when_shown(seen, QMessageBox::No);
   QVERIFY(!op.ask_yes_no("open?"));
   QVERIFY2(!op.start_program("/nonexistent/exe/Kiv0000P1", {"a/b/c"}).empty(), "a reason to show");
 
@@ -361,7 +345,8 @@ void ShellTest::qt_operator_boxes_and_programs() {
   }
   op.show_progress(0, 0);
   QVERIFY2(shown.size() < kLines / 10, std::to_string(shown.size()).c_str());
-  QCOMPARE(shown.front(), (std::pair<std::int64_t, std::int64_t>{1, kLines}));
-  QCOMPARE(shown.at(shown.size() - 2), (std::pair<std::int64_t, std::int64_t>{kLines, kLines}));
-  QCOMPARE(shown.back(), (std::pair<std::int64_t, std::int64_t>{0, 0}));
+  using Shown = std::pair<std::int64_t, std::int64_t>;
+  QCOMPARE(shown.front(), (Shown{1, kLines}));
+  QCOMPARE(shown.at(shown.size() - 2), (Shown{kLines, kLines}));
+  QCOMPARE(shown.back(), (Shown{0, 0}));
 }

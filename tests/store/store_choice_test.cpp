@@ -14,25 +14,17 @@ namespace {
 
 using kiv::testing::TempSuite;
 
+// Sets (or, with nullptr, unsets) an environment variable until the end of the scope.
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
+    set(value);
   }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
+  ~ScopedEnv() { set(old_ ? old_->c_str() : nullptr); }
 
  private:
+  void set(const char* value) { value != nullptr ? ::setenv(name_, value, 1) : ::unsetenv(name_); }
   const char* name_;
   std::optional<std::string> old_;
 };
@@ -60,19 +52,16 @@ TEST(StoreChoice, PgconnChoosesTheServerAndAPasswordInItMustBeKeptFromOthers) {
     TempSuite suite;
     const std::string path = suite.write_file("mdb/KIV.pgconn", c.content);
     ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
-    EXPECT_TRUE(uses_server(suite.paths()));
-    EXPECT_FALSE(compaction_applies(suite.paths()));
+    EXPECT_TRUE(uses_server(suite.paths()) && !compaction_applies(suite.paths()));
     try {
       const StoreChoice choice = choose_store(suite.paths());
-      EXPECT_EQ(c.refusal, nullptr) << "taken";
-      EXPECT_EQ(choice.dialect, Dialect::server);
-      EXPECT_EQ(choice.shown, c.shown);
+      EXPECT_TRUE(c.refusal == nullptr && choice.dialect == Dialect::server && choice.shown == c.shown) << choice.shown;
     } catch (const DbError& e) {
+      const std::string& text = e.error().description;
       ASSERT_NE(c.refusal, nullptr) << e.what();
-      EXPECT_EQ(e.error().number, kErrGeneralFailure);
-      EXPECT_NE(e.error().description.find(path), std::string::npos) << e.what();
-      EXPECT_NE(e.error().description.find(c.refusal), std::string::npos) << e.what();
-      EXPECT_EQ(e.error().description.find("secret"), std::string::npos) << "never shown: " << e.what();
+      EXPECT_TRUE(e.error().number == kErrGeneralFailure && text.find(path) != std::string::npos &&
+                  text.find(c.refusal) != std::string::npos && text.find("secret") == std::string::npos)
+          << "the file and the reason, never the password: " << text;
     }
   }
 }
@@ -81,11 +70,9 @@ TEST(StoreChoice, TheFileUnlessPgconnOrKivDatabaseNamesAServer) {
   TempSuite suite;
   {
     const ScopedEnv no_override("KIV_DATABASE", nullptr);
-    EXPECT_FALSE(uses_server(suite.paths()));
-    EXPECT_TRUE(compaction_applies(suite.paths()));
     const StoreChoice choice = choose_store(suite.paths());
-    EXPECT_EQ(choice.dialect, Dialect::file);
-    EXPECT_EQ(choice.location, suite.paths().db_path());
+    EXPECT_TRUE(!uses_server(suite.paths()) && compaction_applies(suite.paths()) && choice.dialect == Dialect::file &&
+                choice.location == suite.paths().db_path());
   }
   suite.write_file("mdb/KIV.pgconn", "host=from-file");
   for (const char* empty : {static_cast<const char*>(nullptr), ""}) {
@@ -94,8 +81,7 @@ TEST(StoreChoice, TheFileUnlessPgconnOrKivDatabaseNamesAServer) {
   }
   const ScopedEnv override("KIV_DATABASE", "postgresql://kiv:pw@elsewhere/kiv");
   const StoreChoice choice = choose_store(suite.paths());
-  EXPECT_EQ(choice.dialect, Dialect::server);
-  EXPECT_EQ(choice.location, "postgresql://kiv:pw@elsewhere/kiv");
+  EXPECT_TRUE(choice.dialect == Dialect::server && choice.location == "postgresql://kiv:pw@elsewhere/kiv");
   EXPECT_EQ(choice.shown, "user='kiv' dbname='kiv' host='elsewhere'");
 }
 

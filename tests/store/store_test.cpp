@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <tuple>
 
@@ -25,16 +24,9 @@ namespace {
 namespace fs = std::filesystem;
 using kiv::testing::OnEachStore;
 using kiv::testing::query_rows;
-using kiv::testing::query_text;
 using kiv::testing::slurp;
 using kiv::testing::StoreKind;
 using kiv::testing::TempSuite;
-
-// Students of 200 bytes each, in class 99.
-std::string add_students(int count) {
-  return "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(count) +
-         ") INSERT INTO KIV7_Student (stdid, grade, clsid) SELECT 'T' || i, hex(randomblob(100)), '99' FROM n;";
-}
 
 class Compaction : public ::testing::Test {
  protected:
@@ -60,19 +52,20 @@ TEST_F(Compaction, ShrinksTheFileInPlaceKeepingEveryRowAndThePasswordAndDropsSta
   const std::string db_path = suite.paths().db_path();
   auto before = suite.open();
   const std::string rows = kiv::testing::all_rows(before);
-  before.execute(add_students(5000));
-  before.execute("DELETE FROM KIV7_Student WHERE clsid='99'");
+  before.execute(  // 5000 students of 200 bytes each, gone again
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 5000) INSERT INTO KIV7_Student "
+      "(stdid, grade, clsid) SELECT 'T' || i, hex(randomblob(100)), '99' FROM n; DELETE FROM KIV7_Student WHERE "
+      "clsid='99'");
   const auto grown = fs::file_size(db_path);
   suite.write_file("mdb/kiv2700tmp.mdb", std::string(2048, 'x'));
   suite.write_file("mdb/KIV1.mdb", slurp(db_path));
-  struct stat old_file {};
+  struct stat old_file {
+  }, new_file{};
   ::stat(db_path.c_str(), &old_file);
 
-  EXPECT_EQ(compact(), std::nullopt);
-  EXPECT_TRUE(op.messages.empty());
+  EXPECT_TRUE(compact() == std::nullopt && op.messages.empty());
   EXPECT_EQ(std::distance(fs::directory_iterator(suite.paths().mdb_dir()), {}), 1) << "no leftover, no copy";
   EXPECT_LT(fs::file_size(db_path) * 10, grown);
-  struct stat new_file {};
   ::stat(db_path.c_str(), &new_file);
   EXPECT_EQ(new_file.st_ino, old_file.st_ino) << "rewritten in place, never replaced";
   auto after = suite.open();
@@ -96,15 +89,14 @@ TEST_F(Compaction, DatabaseThatCannotBeOpenedOrIsInUseIsLeftAsItWasWithEveryLeft
     std::function<void()> spoil;
     int number;  // the error number, or its low byte for a busy database
   } cases[] = {
-      {"written by another program",
-       [&] {
+      // clang-format off
+      {"written by another program", [&] {
          pending.emplace(other);
          other.execute("INSERT INTO KIV9_Payitem VALUES ('W001', '2004-12-15', 9)");
-       },
-       SQLITE_BUSY},
-      {"garbage", [&] { pending.reset(), suite.write_file("mdb/KIV.mdb", std::string(8192, 'Z')); },
-       kErrGeneralFailure},
+       }, SQLITE_BUSY},
+      {"garbage", [&] { pending.reset(), suite.write_file("mdb/KIV.mdb", std::string(8192, 'Z')); }, kErrGeneralFailure},
       {"missing", [&] { fs::remove(db_path); }, kErrGeneralFailure},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -125,6 +117,7 @@ TEST_F(Compaction, DatabaseThatCannotBeOpenedOrIsInUseIsLeftAsItWasWithEveryLeft
 class OneStore : public OnEachStore {};
 KIV_ON_EACH_STORE(OneStore);
 
+// The first column of every row, joined by ",".
 std::string column_of_rows(Connection& db, const std::string& sql, const char* bind = nullptr) {
   Statement st(db, sql);
   if (bind != nullptr) st.bind(1, bind);
@@ -141,29 +134,23 @@ TEST_P(OneStore, ReadsTypedValuesAsTheSuiteMeansThem) {
       "('A1', '2004-10-15', 3, 0.29, NULL, '2003-09-15', -1, '12.5')");
   Statement st(db, "SELECT payamt, fee, tranday2, paystas, realamt, Unequal, payway, grpid FROM KIV8_Payment");
   ASSERT_TRUE(st.step());
-  EXPECT_EQ(st.cents(0), 29) << "a floating-point amount is rounded to the hundredth, not cut";
-  EXPECT_EQ(st.cents(1), std::nullopt);
-  EXPECT_EQ(st.date_mdy(2), "09/15/2003");
-  EXPECT_EQ(st.yes_no_text(3), "True") << "other programs store -1 for true";
-  EXPECT_EQ(st.cents(4), 1250);
-  EXPECT_EQ(st.yes_no_text(5), "False") << "yes/no columns default to false";
-  EXPECT_EQ(st.text(6), "") << "null reads as empty text";
-  EXPECT_EQ(st.date_mdy(6), "");
-  EXPECT_EQ(st.integer(7), 3);
-
+  // A floating-point amount rounds to the hundredth; other programs store -1
+  // for true; yes/no columns default to false; null reads as empty text.
+  EXPECT_EQ(std::to_string(st.cents(0).value_or(-1)) + " " + std::to_string(st.cents(1).value_or(-1)) + " " +
+                st.date_mdy(2) + " " + st.yes_no_text(3) + " " + std::to_string(st.cents(4).value_or(-1)) + " " +
+                st.yes_no_text(5) + " [" + st.text(6) + st.date_mdy(6) + "] " + std::to_string(st.integer(7)),
+            "29 -1 09/15/2003 True 1250 False [] 3");
   try {
     Statement(db, "INSERT INTO KIV8_Payment (stdid, tranday, grpid) VALUES ('a1', '2004-10-15', 3)").run();
     ADD_FAILURE() << "the unique key must hold across letter case";
   } catch (const DbError& e) {
-    EXPECT_EQ(e.error().number, 2067);  // SQLite's unique constraint, on both
-    EXPECT_FALSE(e.error().environmental);
+    EXPECT_TRUE(e.error().number == 2067 && !e.error().environmental);  // SQLite's unique constraint, on both
   }
   try {
     Statement(db, "SELECT * FROM KIV99_Nowhere LIMIT 0").step();
     ADD_FAILURE() << "a missing table must fail";
   } catch (const DbError& e) {
-    EXPECT_EQ(e.error().number, 1) << "how the schema check knows a missing table";
-    EXPECT_TRUE(e.error().environmental);
+    EXPECT_TRUE(e.error().number == 1 && e.error().environmental) << "how the schema check knows a missing table";
   }
 }
 
@@ -173,19 +160,20 @@ TEST_P(OneStore, KeysCompareAndOrderAlikeOnBothStores) {
   TempSuite suite(store());
   auto db = suite.open();
   const char* keys[] = {"b", "A", "a_", "B1", "_x", "Z", "[", "é", "É", "OF0001234567", "abc"};
-  for (const char* key : keys) {
-    Statement st(db, "INSERT INTO KIV8_Payment (stdid, tranday, grpid, offno) VALUES (?1, '2004-10-15', 1, ?1)");
-    st.bind(1, key).run();
-  }
+  for (const char* key : keys)
+    Statement(db, "INSERT INTO KIV8_Payment (stdid, tranday, grpid, offno) VALUES (?1, '2004-10-15', 1, ?1)")
+        .bind(1, key)
+        .run();
   db.execute("INSERT INTO KIV8_Payment (stdid, tranday, grpid) VALUES (NULL, '2004-10-16', 1)");
+  const char* by_key = "SELECT stdid FROM KIV8_Payment WHERE CI(stdid)=CI(?1) ORDER BY rowid";
   const struct {
     const char *sql, *bind, *expected;
   } cases[] = {
       {"SELECT stdid FROM KIV8_Payment ORDER BY CI(stdid) NULLSFIRST, rowid", nullptr,
        "NULL,[,_x,A,a_,abc,b,B1,OF0001234567,Z,É,é"},
-      {"SELECT stdid FROM KIV8_Payment WHERE CI(stdid)=CI(?1) ORDER BY rowid", "a", "A"},
-      {"SELECT stdid FROM KIV8_Payment WHERE CI(stdid)=CI(?1) ORDER BY rowid", "of0001234567", "OF0001234567"},
-      {"SELECT stdid FROM KIV8_Payment WHERE CI(stdid)=CI(?1) ORDER BY rowid", "é", "é"},
+      {by_key, "a", "A"},
+      {by_key, "of0001234567", "OF0001234567"},
+      {by_key, "é", "é"},
       {"SELECT RIGHT(offno,7) FROM KIV8_Payment WHERE CI(stdid) IN (CI('OF0001234567'),CI('abc'),CI('é')) "
        "ORDER BY rowid",
        nullptr, "é,1234567,abc"},
@@ -246,12 +234,9 @@ TEST_P(OneStore, WriterWaitsForAnotherWriterThenFailsAsBusy) {
     db.execute("INSERT INTO KIV10_Agency (tranday, grpid) VALUES ('2004-01-02', 2)");
     ADD_FAILURE() << "a second writer must wait and fail";
   } catch (const DbError& e) {
-    EXPECT_EQ(e.error().number, 5);
-    EXPECT_EQ(e.error().description, "database is locked");
-    EXPECT_TRUE(e.error().environmental);
+    EXPECT_TRUE(e.error().number == 5 && e.error().description == "database is locked" && e.error().environmental);
   }
-  const auto waited = std::chrono::steady_clock::now() - started;
-  EXPECT_GE(waited, std::chrono::milliseconds(380));
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(380));
   EXPECT_GE(op.pumps, 400 / 50 - 2) << "the window's events are pumped while waiting";
   other.release();
   EXPECT_TRUE(kiv::testing::write_lock_free(suite));
@@ -293,20 +278,19 @@ TEST(Render, ParametersAndTheCommonSqlBecomeEachStoresOwn) {
     const char *file, *server;
     std::vector<int> slot;
   } cases[] = {
+      // clang-format off
       {"x=?3 and y=?1 and z=?3", "x=?3 and y=?1 and z=?3", "x=$1 and y=$2 and z=$1", {-1, 1, -1, 0}},
-      {"CI(a.stdid)=CI(?1)",
-       "a.stdid COLLATE NOCASE=?1 COLLATE NOCASE",
-       "lower((a.stdid)::text COLLATE \"C\")=lower(($1)::text COLLATE \"C\")",
-       {-1, 0}},
+      {"CI(a.stdid)=CI(?1)", "a.stdid COLLATE NOCASE=?1 COLLATE NOCASE",
+       "lower((a.stdid)::text COLLATE \"C\")=lower(($1)::text COLLATE \"C\")", {-1, 0}},
       {"CI(RIGHT(offno,7))", "substr(offno,-(7)) COLLATE NOCASE", "lower((right(offno,7))::text COLLATE \"C\")", {}},
       {"order by payamt NULLSFIRST", "order by payamt ", "order by payamt NULLS FIRST", {}},
       {"x='?1 CI(' and y=?2", "x='?1 CI(' and y=?2", "x='?1 CI(' and y=$1", {-1, -1, 0}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sql);
-    EXPECT_EQ(render(c.sql, Dialect::file).text, c.file);
     const RenderedSql server = render(c.sql, Dialect::server);
-    EXPECT_EQ(server.text, c.server);
+    EXPECT_EQ(render(c.sql, Dialect::file).text + "\n" + server.text, std::string(c.file) + "\n" + c.server);
     EXPECT_EQ(server.slot, c.slot);
   }
 }

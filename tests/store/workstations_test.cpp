@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 
@@ -28,14 +26,6 @@ std::int64_t json_number(const std::string& json, const std::string& key) {
   return value.empty() ? -1 : std::stoll(value);
 }
 
-std::vector<std::string> with_server(std::vector<std::string> args, const TempSuite& scratch) {
-  if (scratch.store() == StoreKind::server) {
-    args.push_back("--server");
-    args.push_back(scratch.server_uri());
-  }
-  return args;
-}
-
 class Workstations : public OnEachStore {};
 KIV_ON_EACH_STORE(Workstations);
 
@@ -47,19 +37,16 @@ TEST_P(Workstations, TwoRunsOfTheSameFileSettleEachLineOnce) {
   TempSuite once(store(), false), twice(store(), false);
   const std::string reference = once.root() + "/school", shared = twice.root() + "/school";
   for (const auto* scratch : {&once, &twice}) {
-    const std::string root = scratch->root() + "/school";
-    const ToolRun demo = run_tool(
-        scratch->root(), with_server({"demo", "--root", root, "--students", std::to_string(kStudents)}, *scratch));
-    ASSERT_EQ(demo.status, 0) << demo.err;
+    const auto demo =
+        scratch->tool_args("demo", scratch->root() + "/school", {"--students", std::to_string(kStudents)});
+    ASSERT_EQ(run_tool(scratch->root(), demo).status, 0);
   }
   const ToolRun alone =
       run_tool(once.root(), {"post", "--root", reference, "--json", reference + "/medi/post1003.dat"});
   ASSERT_EQ(alone.status, 0) << alone.err;
 
   const std::vector<std::string> post = {"post", "--root", shared, "--json", shared + "/medi/post1003.dat"};
-  const auto started = std::chrono::steady_clock::now();
   const std::vector<ToolRun> runs = run_tools_together(twice.root(), {post, post});
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   for (const ToolRun& run : runs) {
     // A run that starts only after the other has completed finds the file
     // posted, and without an operator to say otherwise posts nothing.
@@ -76,28 +63,11 @@ TEST_P(Workstations, TwoRunsOfTheSameFileSettleEachLineOnce) {
     EXPECT_EQ(json_number(runs[0].out, counter) + json_number(runs[1].out, counter), json_number(alone.out, counter))
         << counter << " of two runs together against one run alone";
   }
-  std::printf("[ two runs ] %lld lines each, both done in %.2f s\n",
-              static_cast<long long>(json_number(alone.out, "lines")), seconds);
   // Which run posts which line depends on who gets the writer lock first
   // after each batch: a run that started later may find every line done.
-  auto shared_db = store::Connection::open(SuitePaths{shared});
-  auto reference_db = store::Connection::open(SuitePaths{reference});
+  auto shared_db = store::Connection::open(SuitePaths{shared}),
+       reference_db = store::Connection::open(SuitePaths{reference});
   EXPECT_TRUE(all_rows(shared_db) == all_rows(reference_db)) << "two runs left other rows than one";
-}
-
-// Six students with a record each; a file paying each exactly.
-void six_lines(const TempSuite& suite, std::vector<std::string>& lines) {
-  for (int i = 1; i <= 6; ++i) {
-    const std::string id = std::to_string(10000 + i);
-    suite.exec("INSERT INTO KIV7_Student (stdid, delmark, grade, clsid, seatno) VALUES ('" + id +
-               "', 0, '3', '2', '15');"
-               "INSERT INTO KIV8_Payment (stdid, tranday, grpid, acctid, offno, payamt, fee) VALUES ('" +
-               id + "', '2004-10-15', 1, 'P" + id + "', 'OF000" + id + "', 100, 0)");
-    lines.push_back(import::format_detail({"0931015", "00000000000000", "", 10000, "0", id, "01", ""}));
-  }
-  std::string content;
-  for (const auto& l : lines) content += l + "\r\n";
-  suite.write_file("in/post1003.dat", content + import::format_trailer(6, 60999, 6, 60000) + "\r\n");
 }
 
 // One record per student on one date, and a file paying each exactly.
@@ -215,24 +185,18 @@ TEST(ServerStore, ShutDownMidRunEndsTheRunWithOneMessageKeepsCommittedLinesAndAR
 // of its own, and the run goes on.
 TEST_P(Workstations, StudentNumberThatIsNotTextFailsOnlyItsLine) {
   TempSuite suite(store());
-  std::vector<std::string> lines;
-  six_lines(suite, lines);
+  std::vector<std::string> lines = single_record_school(suite.paths(), 6);
+  lines[2] = import::format_detail({"0931015", "", "", 152000, "0", "1\xff\xfe\x01", "01", ""});  // the same amount
   std::string content;
-  for (int i = 0; i < 6; ++i) {
-    std::string line = lines[static_cast<std::size_t>(i)];
-    if (i == 2) line = import::format_detail({"0931015", "00000000000000", "", 10000, "0", "1\xff\xfe\x01", "01", ""});
-    content += line + "\r\n";
-  }
+  for (const auto& line : lines) content += line + "\r\n";
   const std::string file =
-      suite.write_file("in/odd.dat", content + import::format_trailer(6, 60999, 6, 60000) + "\r\n");
+      suite.write_file("in/odd.dat", content + import::format_trailer(6, 915000, 6, 915000) + "\r\n");
   RecordingOperator op;
   const auto r = import::confirm_run({suite.paths(), false, file}, op);
-  EXPECT_EQ(r.outcome, import::RunOutcome::completed);
-  EXPECT_EQ(r.ok, 5);
-  EXPECT_EQ(r.errors, 1);
-  ASSERT_TRUE(r.log_path);
-  EXPECT_NE(slurp(*r.log_path).find("1\xff\xfe\x01"), std::string::npos) << "logged byte for byte";
-  EXPECT_NE(slurp(*r.log_path).find(import::log_text::kNoPaymentRecord), std::string::npos);
+  EXPECT_TRUE(r.outcome == import::RunOutcome::completed && r.ok == 5 && r.errors == 1) << r.ok << " " << r.errors;
+  const std::string log = r.log_path ? slurp(*r.log_path) : "";
+  EXPECT_NE(log.find(lines[2] + "\r\n" + import::log_text::kNoPaymentRecord), std::string::npos)
+      << "logged byte for byte: " << log;
   auto db = suite.open();
   EXPECT_EQ(count_rows(db, "KIV8_Payment", "paystas<>0"), 5);
   for (const auto& m : op.messages) EXPECT_EQ(m.text.find("型態不符合"), std::string::npos) << m.text;

@@ -54,7 +54,7 @@ std::string all_rows(store::Connection& db) {
 }
 
 std::int64_t count_rows(store::Connection& db, std::string_view table, const std::string& where) {
-  return query_int(db, "SELECT count(*) FROM " + std::string(table) + (where.empty() ? "" : " WHERE " + where));
+  return std::stoll(query_text(db, "SELECT count(*) FROM " + std::string(table) + (where.empty() ? "" : " WHERE " + where)));
 }
 
 std::string trigger_sql(StoreKind store, const std::string& name, const std::string& event, const std::string& when,

@@ -9,13 +9,9 @@
 #include "store/connection.h"
 #include "temp_suite.h"
 
-// Helpers that read and compare a suite's database the same way on both
-// stores, so that one test body serves both. To run a fixture on both:
-// derive it from OnEachStore, say KIV_ON_EACH_STORE(Fixture) once, write
-// TEST_P, make suites with TempSuite(store()), seed them with SQL both take
-// (INSERTs name their columns; CI() on both sides of a key comparison),
-// read with table_rows/all_rows/count_rows, and stand in for another
-// workstation with HeldWriteLock / write_lock_free (workstations.h).
+// Reading and comparing a suite's database alike on both stores, so that one
+// test body serves both: a fixture derived from OnEachStore with
+// KIV_ON_EACH_STORE(Fixture) runs its TEST_Ps on TempSuite(store()) for each.
 namespace kiv::testing {
 
 // Every row of one of the suite's tables in insertion order, one line each:
@@ -24,7 +20,6 @@ namespace kiv::testing {
 std::string table_rows(store::Connection& db, std::string_view table);
 // table_rows of every table of the suite, each under "== NAME".
 std::string all_rows(store::Connection& db);
-// A number as text without a trailing zero after its point.
 std::string normalised_number(std::string text);
 
 std::int64_t count_rows(store::Connection& db, std::string_view table, const std::string& where = "");
@@ -36,8 +31,7 @@ std::int64_t count_rows(store::Connection& db, std::string_view table, const std
 std::string trigger_sql(StoreKind store, const std::string& name, const std::string& event, const std::string& when,
                         const std::string& action);
 
-// gtest: every test of a fixture derived from OnEachStore runs once per store;
-// the server half is skipped, and said so, when KIV_TEST_PG is unset.
+// The server half is skipped, and said so, when KIV_TEST_PG is unset.
 class OnEachStore : public ::testing::TestWithParam<StoreKind> {
  protected:
   void SetUp() override;

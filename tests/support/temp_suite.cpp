@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -27,9 +28,8 @@ std::string fresh_folder() {
 std::string fresh_schema(const std::string& folder) {
   static std::atomic<int> next{0};
   std::string name = "kiv_t" + std::to_string(::getpid()) + "_" + std::to_string(next++) + "_";
-  for (char c : folder.substr(folder.size() - 6)) {
-    name += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  }
+  for (char c : folder.substr(folder.size() - 6))
+    name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return name;
 }
 
@@ -49,10 +49,6 @@ std::vector<StoreKind> stores_to_test() {
   return {StoreKind::file, StoreKind::server};
 }
 
-TempSuite::TempSuite() : TempSuite(StoreKind::file, true) {}
-
-TempSuite::TempSuite(bool with_database) : TempSuite(StoreKind::file, with_database) {}
-
 TempSuite::TempSuite(StoreKind store, bool with_database) : store_(store) {
   paths_.root = fresh_folder();
   if (store_ == StoreKind::file) {
@@ -66,9 +62,7 @@ TempSuite::TempSuite(StoreKind store, bool with_database) : store_(store) {
   server_admin().execute("CREATE SCHEMA " + schema_);
   server_uri_ = store::server::without_password(test_server_uri()) + " options='-csearch_path=" + schema_ + "'";
   if (!with_database) return;
-  if (auto error = store::init_server_suite(paths_, server_uri_)) {
-    throw std::runtime_error(standard_error_text(*error));
-  }
+  if (auto error = store::init_server_suite(paths_, server_uri_)) throw std::runtime_error(standard_error_text(*error));
 }
 
 TempSuite::~TempSuite() {
@@ -83,41 +77,28 @@ TempSuite::~TempSuite() {
   std::filesystem::remove_all(paths_.root, ec);
 }
 
-store::Connection TempSuite::open() const {
-  return store::Connection::open(paths_);
-}
-
 store::Connection TempSuite::open_unchecked() const {
   if (store_ == StoreKind::server) return store::Connection::connect_server(server_uri_);
   return store::Connection(store::file::open(paths_.db_path(), {}, store::kSuitePassword));
 }
 
-void TempSuite::exec(const std::string& sql) const {
-  auto db = open();
-  db.execute(sql);
-}
-
-std::string TempSuite::rows(const std::string& sql) const {
-  auto db = open();
-  return query_rows(db, sql);
+std::vector<std::string> TempSuite::tool_args(const std::string& command, const std::string& root,
+                                              std::vector<std::string> more) const {
+  if (store_ == StoreKind::server) more.insert(more.begin(), {"--server", server_uri_});
+  more.insert(more.begin(), {command, "--root", root});
+  return more;
 }
 
 std::string TempSuite::write_file(const std::string& relative, const std::string& content) const {
   const auto path = std::filesystem::path(paths_.root) / relative;
   std::filesystem::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out << content;
+  std::ofstream(path, std::ios::binary) << content;
   return path.string();
 }
 
 std::string query_text(store::Connection& db, const std::string& sql) {
   store::Statement st(db, sql);
   return st.step() ? st.text(0) : std::string();
-}
-
-std::int64_t query_int(store::Connection& db, const std::string& sql) {
-  store::Statement st(db, sql);
-  return st.step() ? st.integer(0) : 0;
 }
 
 std::string query_rows(store::Connection& db, const std::string& sql) {

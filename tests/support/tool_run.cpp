@@ -84,7 +84,9 @@ std::string json_field(const std::string& json, const std::string& key) {
   if (at == std::string::npos) return "";
   const auto from = at + key.size() + 3;
   if (json[from] == '"') return json.substr(from + 1, json.find('"', from + 1) - from - 1);
-  if (json[from] == '[') return json.substr(from, json.find(']', from) + 1 - from);
+  if (json[from] == '[' || json[from] == '{') {
+    return json.substr(from, json.find(json[from] == '[' ? ']' : '}', from) + 1 - from);
+  }
   return json.substr(from, json.find_first_of(",}", from) - from);
 }
 

@@ -32,7 +32,7 @@ std::vector<ToolRun> run_tools_together(const std::string& scratch_dir,
 std::string slurp(const std::string& path);
 
 // The value of `key` in the tool's one-line JSON: a string's text up to the next
-// quote (the values read carry none), an array or a number as written.
+// quote (the values read carry none), a flat array or object, or a number as written.
 std::string json_field(const std::string& json, const std::string& key);
 
 }  // namespace kiv::testing

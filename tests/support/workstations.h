@@ -16,11 +16,9 @@ namespace kiv::testing {
 class HeldWriteLock {
  public:
   explicit HeldWriteLock(const TempSuite& suite);
-  // Also writes, so that row locks are held too (server) and the lock is
-  // certainly taken (file).
+  // Writing makes sure the lock is taken, and on the server row locks held too.
   void write(const std::string& sql);
   void release();
-  bool held() const { return tx_.has_value(); }
 
  private:
   std::optional<store::Connection> db_;
