@@ -62,22 +62,16 @@ std::string column_text(sqlite3_stmt* st, int column) {
   return text != nullptr ? reinterpret_cast<const char*>(text) : "";
 }
 
+// A value as SQL writes it, so that values of different types differ.
 void append_value(std::string& out, sqlite3_stmt* st, int column) {
   char buffer[40];
-  switch (sqlite3_column_type(st, column)) {
-    case SQLITE_NULL:
-      out += "NULL";
-      return;
-    case SQLITE_INTEGER:
-      out += std::to_string(sqlite3_column_int64(st, column));
-      return;
-    case SQLITE_FLOAT:
-      std::snprintf(buffer, sizeof buffer, "%.17g", sqlite3_column_double(st, column));
-      out += buffer;
-      return;
-    case SQLITE_TEXT:
-      out += "'" + column_text(st, column) + "'";
-      return;
+  const int type = sqlite3_column_type(st, column);
+  if (type == SQLITE_NULL) return void(out += "NULL");
+  if (type == SQLITE_INTEGER) return void(out += std::to_string(sqlite3_column_int64(st, column)));
+  if (type == SQLITE_TEXT) return void(out += "'" + column_text(st, column) + "'");
+  if (type == SQLITE_FLOAT) {
+    std::snprintf(buffer, sizeof buffer, "%.17g", sqlite3_column_double(st, column));
+    return void(out += buffer);
   }
   out += "x'";
   const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(st, column));

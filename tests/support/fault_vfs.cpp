@@ -137,25 +137,6 @@ const char* name(Call call) {
   return kNames[static_cast<std::size_t>(call)];
 }
 
-std::optional<Call> call_named(const std::string& wanted) {
-  for (std::size_t i = 0; i < kCallKinds; ++i) {
-    if (wanted == kNames[i]) return static_cast<Call>(i);
-  }
-  return std::nullopt;
-}
-
-int result_code(const Fault& fault) {
-  if (fault.how == Failure::disk_full) return SQLITE_FULL;
-  if (fault.how == Failure::short_read) return SQLITE_IOERR_SHORT_READ;
-  return kCodes[static_cast<std::size_t>(fault.call)];
-}
-
-std::string describe(const Fault& fault) {
-  const char* how = fault.how == Failure::disk_full ? " disk full" : fault.how == Failure::short_read ? " short" : "";
-  return std::string(name(fault.call)) + " #" + std::to_string(fault.nth) + how +
-         (fault.persistent ? " and after" : "") + " (" + std::to_string(result_code(fault)) + ")";
-}
-
 std::string as_text(const Fault& fault) {
   const char* how = fault.how == Failure::disk_full ? ":full" : fault.how == Failure::short_read ? ":short" : "";
   return std::string(name(fault.call)) + ":" + std::to_string(fault.nth) + how + (fault.persistent ? ":after" : "");
@@ -164,9 +145,10 @@ std::string as_text(const Fault& fault) {
 std::optional<Fault> from_text(const std::string& text) {
   std::istringstream in(text);
   std::string part;
-  std::optional<Call> call;
-  if (!std::getline(in, part, ':') || !(call = call_named(part)) || !std::getline(in, part, ':')) return std::nullopt;
-  Fault f{*call, std::strtoll(part.c_str(), nullptr, 10)};
+  if (!std::getline(in, part, ':')) return std::nullopt;
+  const auto call = std::find(kNames.begin(), kNames.end(), part);
+  if (call == kNames.end() || !std::getline(in, part, ':')) return std::nullopt;
+  Fault f{static_cast<Call>(call - kNames.begin()), std::strtoll(part.c_str(), nullptr, 10)};
   if (f.nth < 1) return std::nullopt;
   while (std::getline(in, part, ':')) {
     if (part == "full") {
