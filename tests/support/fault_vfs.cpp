@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <sstream>
 
 namespace kiv::testing::fault {
 
@@ -143,25 +142,17 @@ std::string as_text(const Fault& fault) {
 }
 
 std::optional<Fault> from_text(const std::string& text) {
-  std::istringstream in(text);
-  std::string part;
-  if (!std::getline(in, part, ':')) return std::nullopt;
-  const auto call = std::find(kNames.begin(), kNames.end(), part);
-  if (call == kNames.end() || !std::getline(in, part, ':')) return std::nullopt;
-  Fault f{static_cast<Call>(call - kNames.begin()), std::strtoll(part.c_str(), nullptr, 10)};
-  if (f.nth < 1) return std::nullopt;
-  while (std::getline(in, part, ':')) {
-    if (part == "full") {
-      f.how = Failure::disk_full;
-    } else if (part == "short") {
-      f.how = Failure::short_read;
-    } else if (part == "after") {
-      f.persistent = true;
-    } else {
-      return std::nullopt;
+  const auto colon = text.find(':');
+  const auto call = std::find(kNames.begin(), kNames.end(), text.substr(0, colon));
+  if (colon == std::string::npos || call == kNames.end()) return std::nullopt;
+  // Only the form as_text writes is read.
+  for (const Failure how : {Failure::io_error, Failure::disk_full, Failure::short_read}) {
+    for (const bool persistent : {false, true}) {
+      const Fault f{static_cast<Call>(call - kNames.begin()), std::atoll(text.c_str() + colon + 1), how, persistent};
+      if (f.nth >= 1 && as_text(f) == text) return f;
     }
   }
-  return f;
+  return std::nullopt;
 }
 
 void install() {
