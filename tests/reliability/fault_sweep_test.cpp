@@ -302,10 +302,9 @@ void run_sweep(const char* title, const fault::Counts& counts, Budget runs,
               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   for (const auto& [name, count] : notes)
     std::printf("[ sweep ]   %s: %lld\n", name.c_str(), static_cast<long long>(count));
+  const auto shown = problems.begin() + std::min<std::ptrdiff_t>(std::ssize(problems), 12);
   EXPECT_TRUE(problems.empty()) << problems.size() << " problems, the first:\n"
-                                << std::accumulate(problems.begin(),
-                                                   problems.begin() + std::min<std::size_t>(problems.size(), 12),
-                                                   std::string());
+                                << std::accumulate(problems.begin(), shown, std::string());
   EXPECT_GE(injected * 10, static_cast<std::int64_t>(faults.size()) * 9)
       << "nearly every planned call is made and failed";
 }

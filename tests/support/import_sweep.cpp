@@ -38,7 +38,8 @@ void ImportWork::copy_school(const std::string& root) const {
 }
 
 void ImportWork::write_first_lines(const std::string& path, std::size_t count) const {
-  write_collection(path, std::vector<std::string>(lines.begin(), lines.begin() + std::min(count, lines.size())));
+  write_collection(path, std::vector<std::string>(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(
+                                                                                     std::min(count, lines.size()))));
 }
 
 void write_collection(const std::string& path, const std::vector<std::string>& details) {
