@@ -24,24 +24,22 @@ std::string key_for(const std::string& path) {
   static std::map<std::string, std::string> by_salt;
   std::string salt(16, '\0');
   if (!std::ifstream(path, std::ios::binary).read(salt.data(), 16)) return store::kSuitePassword;
-  auto [it, added] = by_salt.try_emplace(salt);
-  if (added) {
-    const std::string password = store::kSuitePassword;
-    unsigned char key[32];
-    PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()),
-                           reinterpret_cast<const unsigned char*>(salt.data()), 16, 64000, sizeof key, key);
-    char hex[3];
-    it->second = "x'";
-    for (const unsigned char byte : key) std::snprintf(hex, sizeof hex, "%02X", byte), it->second += hex;
-    it->second += "'";
-    // Should this SQLCipher derive its keys otherwise, the password it is.
-    sqlite3* db = nullptr;
-    const bool reads = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-                       sqlite3_key(db, it->second.data(), static_cast<int>(it->second.size())) == SQLITE_OK &&
-                       sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK;
-    sqlite3_close(db);
-    if (!reads) it->second = store::kSuitePassword;
-  }
+  auto [it, added] = by_salt.try_emplace(salt, "x'");
+  if (!added) return it->second;
+  const std::string password = store::kSuitePassword;
+  unsigned char key[32];
+  PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()),
+                         reinterpret_cast<const unsigned char*>(salt.data()), 16, 64000, sizeof key, key);
+  char hex[3];
+  for (const unsigned char byte : key) std::snprintf(hex, sizeof hex, "%02X", byte), it->second += hex;
+  it->second += "'";
+  // Should this SQLCipher derive its keys otherwise, the password it is.
+  sqlite3* db = nullptr;
+  const bool reads = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+                     sqlite3_key(db, it->second.data(), static_cast<int>(it->second.size())) == SQLITE_OK &&
+                     sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(db);
+  if (!reads) it->second = store::kSuitePassword;
   return it->second;
 }
 
@@ -62,22 +60,16 @@ std::string column_text(sqlite3_stmt* st, int column) {
   return text != nullptr ? reinterpret_cast<const char*>(text) : "";
 }
 
+// A value as SQL writes it, so that values of different types differ.
 void append_value(std::string& out, sqlite3_stmt* st, int column) {
   char buffer[40];
-  switch (sqlite3_column_type(st, column)) {
-    case SQLITE_NULL:
-      out += "NULL";
-      return;
-    case SQLITE_INTEGER:
-      out += std::to_string(sqlite3_column_int64(st, column));
-      return;
-    case SQLITE_FLOAT:
-      std::snprintf(buffer, sizeof buffer, "%.17g", sqlite3_column_double(st, column));
-      out += buffer;
-      return;
-    case SQLITE_TEXT:
-      out += "'" + column_text(st, column) + "'";
-      return;
+  const int type = sqlite3_column_type(st, column);
+  if (type == SQLITE_NULL) return void(out += "NULL");
+  if (type == SQLITE_INTEGER) return void(out += std::to_string(sqlite3_column_int64(st, column)));
+  if (type == SQLITE_TEXT) return void(out += "'" + column_text(st, column) + "'");
+  if (type == SQLITE_FLOAT) {
+    std::snprintf(buffer, sizeof buffer, "%.17g", sqlite3_column_double(st, column));
+    return void(out += buffer);
   }
   out += "x'";
   const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(st, column));
@@ -132,17 +124,14 @@ std::string dump(sqlite3* db, Part part, bool with_rowids, std::int64_t up_to_li
     out += '\n';
   };
   if (part == Part::journal) {
-    for (const char* table : {"KIV27_Line", "KIV27_Change"}) {
-      if (!failure.empty()) break;
-      out += std::string("== ") + table + "\n";
-      const std::string sql =
-          std::string("SELECT * FROM ") + table + " WHERE line_no <= ?1 ORDER BY run, line_no, rowid";
+    for (const std::string table : {"KIV27_Line", "KIV27_Change"}) {
+      out += "== " + table + "\n";
       // Before the run's first batch is on disk there are no tables.
-      if (sqlite3_table_column_metadata(db, "main", table, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) !=
-          SQLITE_OK) {
-        continue;
+      if (failure.empty() && sqlite3_table_column_metadata(db, "main", table.c_str(), nullptr, nullptr, nullptr,
+                                                           nullptr, nullptr, nullptr) == SQLITE_OK) {
+        failure = each_row(db, "SELECT * FROM " + table + " WHERE line_no <= ?1 ORDER BY run, line_no, rowid", add_row,
+                           up_to_line);
       }
-      failure = each_row(db, sql, add_row, up_to_line);
     }
   } else {
     std::vector<std::string> tables;
@@ -153,11 +142,10 @@ std::string dump(sqlite3* db, Part part, bool with_rowids, std::int64_t up_to_li
                          add_row(st);
                          if (column_text(st, 0) == "table") tables.push_back(column_text(st, 1));
                        });
-    for (const std::string& table : tables) {
-      if (!failure.empty()) break;
-      out += "== " + table + "\n";
+    for (std::size_t i = 0; i < tables.size() && failure.empty(); ++i) {
+      out += "== " + tables[i] + "\n";
       failure = each_row(
-          db, std::string("SELECT ") + (with_rowids ? "rowid, *" : "*") + " FROM \"" + table + "\" ORDER BY rowid",
+          db, std::string("SELECT ") + (with_rowids ? "rowid, *" : "*") + " FROM \"" + tables[i] + "\" ORDER BY rowid",
           add_row);
     }
   }

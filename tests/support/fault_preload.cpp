@@ -18,32 +18,30 @@ namespace {
 using namespace kiv::testing;
 
 __attribute__((constructor)) void arm_from_environment() {
-  const char* wanted_text = std::getenv("KIV_FAULT");
-  const char* counts = std::getenv("KIV_FAULT_COUNTS");
-  if (wanted_text == nullptr && counts == nullptr) return;
-  const auto wanted = wanted_text != nullptr ? fault::from_text(wanted_text) : std::nullopt;
-  if (wanted_text != nullptr && !wanted) {
-    std::fprintf(stderr, "KIV_FAULT: cannot read '%s'\n", wanted_text);
+  const char* wanted = std::getenv("KIV_FAULT");
+  if (wanted == nullptr && std::getenv("KIV_FAULT_COUNTS") == nullptr) return;
+  const auto fault = wanted != nullptr ? fault::from_text(wanted) : std::nullopt;
+  if (wanted != nullptr && !fault) {
+    std::fprintf(stderr, "KIV_FAULT: cannot read '%s'\n", wanted);
     std::_Exit(125);
   }
   fault::install();
   if (const char* quick = std::getenv("KIV_FAULT_NO_DISK_SYNC"); quick != nullptr && *quick == '1') {
     fault::sync_to_disk(false);
   }
-  fault::arm(wanted);
+  fault::arm(fault);
 }
 
 __attribute__((destructor)) void write_counts() {
   const char* path = std::getenv("KIV_FAULT_COUNTS");
-  if (path == nullptr) return;
+  std::FILE* out = path != nullptr ? std::fopen(path, "w") : nullptr;
+  if (out == nullptr) return;
   const fault::Counts counts = fault::disarm();
-  if (std::FILE* out = std::fopen(path, "w")) {
-    for (std::size_t i = 0; i < fault::kCallKinds; ++i) {
-      std::fprintf(out, "%s %lld\n", fault::name(static_cast<fault::Call>(i)), static_cast<long long>(counts[i]));
-    }
-    std::fprintf(out, "injected %lld\n", static_cast<long long>(fault::injected()));
-    std::fclose(out);
+  for (std::size_t i = 0; i < fault::kCallKinds; ++i) {
+    std::fprintf(out, "%s %lld\n", fault::name(static_cast<fault::Call>(i)), static_cast<long long>(counts[i]));
   }
+  std::fprintf(out, "injected %lld\n", static_cast<long long>(fault::injected()));
+  std::fclose(out);
 }
 
 }  // namespace

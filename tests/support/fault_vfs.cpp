@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <sstream>
 
 namespace kiv::testing::fault {
 
@@ -137,49 +136,23 @@ const char* name(Call call) {
   return kNames[static_cast<std::size_t>(call)];
 }
 
-std::optional<Call> call_named(const std::string& wanted) {
-  for (std::size_t i = 0; i < kCallKinds; ++i) {
-    if (wanted == kNames[i]) return static_cast<Call>(i);
-  }
-  return std::nullopt;
-}
-
-int result_code(const Fault& fault) {
-  if (fault.how == Failure::disk_full) return SQLITE_FULL;
-  if (fault.how == Failure::short_read) return SQLITE_IOERR_SHORT_READ;
-  return kCodes[static_cast<std::size_t>(fault.call)];
-}
-
-std::string describe(const Fault& fault) {
-  const char* how = fault.how == Failure::disk_full ? " disk full" : fault.how == Failure::short_read ? " short" : "";
-  return std::string(name(fault.call)) + " #" + std::to_string(fault.nth) + how +
-         (fault.persistent ? " and after" : "") + " (" + std::to_string(result_code(fault)) + ")";
-}
-
 std::string as_text(const Fault& fault) {
   const char* how = fault.how == Failure::disk_full ? ":full" : fault.how == Failure::short_read ? ":short" : "";
   return std::string(name(fault.call)) + ":" + std::to_string(fault.nth) + how + (fault.persistent ? ":after" : "");
 }
 
 std::optional<Fault> from_text(const std::string& text) {
-  std::istringstream in(text);
-  std::string part;
-  std::optional<Call> call;
-  if (!std::getline(in, part, ':') || !(call = call_named(part)) || !std::getline(in, part, ':')) return std::nullopt;
-  Fault f{*call, std::strtoll(part.c_str(), nullptr, 10)};
-  if (f.nth < 1) return std::nullopt;
-  while (std::getline(in, part, ':')) {
-    if (part == "full") {
-      f.how = Failure::disk_full;
-    } else if (part == "short") {
-      f.how = Failure::short_read;
-    } else if (part == "after") {
-      f.persistent = true;
-    } else {
-      return std::nullopt;
+  const auto colon = text.find(':');
+  const auto call = std::find(kNames.begin(), kNames.end(), text.substr(0, colon));
+  if (colon == std::string::npos || call == kNames.end()) return std::nullopt;
+  // Only the form as_text writes is read.
+  for (const Failure how : {Failure::io_error, Failure::disk_full, Failure::short_read}) {
+    for (const bool persistent : {false, true}) {
+      const Fault f{static_cast<Call>(call - kNames.begin()), std::atoll(text.c_str() + colon + 1), how, persistent};
+      if (f.nth >= 1 && as_text(f) == text) return f;
     }
   }
-  return f;
+  return std::nullopt;
 }
 
 void install() {

@@ -15,7 +15,6 @@ enum class Call { open, read, write, sync, truncate, file_size, lock, unlock, re
 inline constexpr std::size_t kCallKinds = static_cast<std::size_t>(Call::count);
 
 const char* name(Call call);
-std::optional<Call> call_named(const std::string& name);
 
 enum class Failure {
   io_error,    // the SQLITE_IOERR_* of that call
@@ -30,11 +29,9 @@ struct Fault {
   bool persistent = false;  // a dying or full disk: every later call of that kind fails too
 };
 
-std::string describe(const Fault& fault);
 // KIND:N[:full|short][:after], as the preloaded layer reads it from KIV_FAULT.
 std::string as_text(const Fault& fault);
 std::optional<Fault> from_text(const std::string& text);
-int result_code(const Fault& fault);
 
 using Counts = std::array<std::int64_t, kCallKinds>;
 
