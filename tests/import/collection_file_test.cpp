@@ -124,7 +124,9 @@ TEST_F(CollectionFile, RecordsAreTheLinesLongerThanTenBytesAsReadWithoutTheirLin
 }
 
 TEST(ErrorLogName, LastDigitOfTheYearThenMonthDayHourMinuteSecond) {
-  const std::tm start{.tm_sec = 7, .tm_min = 5, .tm_hour = 9, .tm_mday = 15, .tm_mon = 9, .tm_year = 2004 - 1900};
+  std::tm start{};
+  start.tm_year = 2004 - 1900, start.tm_mon = 9, start.tm_mday = 15, start.tm_hour = 9, start.tm_min = 5,
+  start.tm_sec = 7;
   EXPECT_EQ(error_log_path("/s/medi", start), "/s/medi/err27_41015090507.txt");
 }
 
