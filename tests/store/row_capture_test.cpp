@@ -44,6 +44,12 @@ TEST(RowImage, EveryValueComesBackWithItsKindByteForByte) {
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, image);
     EXPECT_EQ(back->at(0).value.kind, c.value.kind);
+    EXPECT_EQ(decode_values(encode_values(image), image), image);
+  }
+  // Values alone are named after an image of the same table, or not read at all.
+  const RowImage named{{"a", Value{}}, {"b", Value::of_integer(1)}};
+  for (const char* bad : {"[null]", "[null,1,2]", "[null,1", "{\"a\":null,\"b\":1}"}) {
+    EXPECT_FALSE(decode_values(bad, named)) << bad;
   }
   for (const char* bad : {"", "{", "{\"a\":}", "{\"a\":\"q:1\"}", "{\"a\":\"x:abc\"}", "{\"a\":1}x", "{\"a\":--1}",
                           "{\"a\":\"t:\\n\"}"}) {
