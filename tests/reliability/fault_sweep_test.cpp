@@ -10,7 +10,6 @@
 #include <functional>
 #include <map>
 #include <numeric>
-#include <regex>
 #include <set>
 #include <unordered_map>
 
@@ -210,9 +209,15 @@ bool environmental(long long number) {
 
 // The number of the standard error message "錯誤:...(N)".
 std::optional<long long> reported_number(const std::string& message) {
-  static const std::regex form(R"(^錯誤:[\s\S]*\((-?[0-9]{1,18})\)$)");
-  std::smatch m;
-  return std::regex_match(message, m, form) ? std::optional(std::stoll(m[1])) : std::nullopt;
+  const std::size_t open = message.rfind('(');
+  if (!message.starts_with("錯誤:") || !message.ends_with(')') || open == std::string::npos) return std::nullopt;
+  const std::string number = message.substr(open + 1, message.size() - open - 2);
+  const std::size_t sign = number.starts_with('-') ? 1 : 0;
+  if (number.size() <= sign || number.size() - sign > 18 ||
+      number.find_first_not_of("0123456789", sign) != std::string::npos) {
+    return std::nullopt;
+  }
+  return std::stoll(number);
 }
 
 // "" when `texts` are a prefix of what the clean run showed followed by the
