@@ -302,15 +302,10 @@ void ShellTest::command_line_gives_the_context_or_ends_the_program() {
   // no KIV_ROOT: loading makes the work folder of the suite folder it found.
   TempSuite scratch(false);
   const fs::path base = scratch.root(), suite = base / "suite";
-  fs::create_directories(suite / "exe");
-  fs::create_directories(base / "bin");
-  std::error_code ec;
-  fs::create_hard_link(KIV_SHELL_EXE, suite / "exe/Kiv2700P1", ec);
-  if (ec) fs::copy_file(KIV_SHELL_EXE, suite / "exe/Kiv2700P1");
-  fs::create_symlink("../suite/exe/Kiv2700P1", base / "bin/Kiv2700P1");
+  const fs::path link = kiv::testing::install_behind_link(base, KIV_SHELL_EXE, "Kiv2700P1");
   env.remove(QStringLiteral("KIV_ROOT"));
   program.setProcessEnvironment(env);
-  program.start(q((base / "bin/Kiv2700P1").string()), {QStringLiteral("a/b/c")});
+  program.start(q(link.string()), {QStringLiteral("a/b/c")});
   QTRY_VERIFY_WITH_TIMEOUT(fs::is_directory(suite / "medi"), 30000);  // then it waits on the error box
   program.kill();
   program.waitForFinished();

@@ -114,4 +114,16 @@ std::string query_rows(store::Connection& db, const std::string& sql) {
   return all;
 }
 
+std::filesystem::path install_behind_link(const std::filesystem::path& base, const std::string& program,
+                                          const std::string& name) {
+  namespace fs = std::filesystem;
+  fs::create_directories(base / "suite/exe");
+  fs::create_directories(base / "bin");
+  std::error_code ec;
+  fs::create_hard_link(program, base / "suite/exe" / name, ec);
+  if (ec) fs::copy_file(program, base / "suite/exe" / name);
+  fs::create_symlink("../suite/exe/" + name, base / "bin" / name);
+  return base / "bin" / name;
+}
+
 }  // namespace kiv::testing

@@ -63,6 +63,11 @@ class TempSuite {
   std::string server_uri_;
 };
 
+// `program` installed as BASE/suite/exe/NAME and reached through the link
+// BASE/bin/NAME -> ../suite/exe/NAME, as a package installs it; returns the link.
+std::filesystem::path install_behind_link(const std::filesystem::path& base, const std::string& program,
+                                          const std::string& name);
+
 // A text as an SQL literal, for the tests' own queries: 'it''s'.
 inline std::string sql_text(std::string text) {
   for (std::size_t at = 0; (at = text.find('\'', at)) != std::string::npos; at += 2) text.insert(at, "'");
