@@ -297,20 +297,32 @@ std::string encode_value(const Value& value) {
   return out;
 }
 
-std::string encode_image(const RowImage& image) {
+namespace {
+
+// An image as an object of named values, or as an array of its values alone.
+std::string encode_fields(const RowImage& image, bool with_names) {
   std::size_t room = 2;
-  for (const Field& field : image) room += field.name.size() + field.value.bytes.size() + 12;
+  for (const Field& field : image) room += (with_names ? field.name.size() + 4 : 0) + field.value.bytes.size() + 8;
   std::string out;
   out.reserve(room);
-  out += '{';
+  out += with_names ? '{' : '[';
   for (const Field& field : image) {
     if (out.size() > 1) out += ',';
-    out += '"';
-    append_escaped(out, field.name);
-    out += "\":";
+    if (with_names) {
+      out += '"';
+      append_escaped(out, field.name);
+      out += "\":";
+    }
     append_value(out, field.value);
   }
-  return out + "}";
+  out += with_names ? '}' : ']';
+  return out;
+}
+
+}  // namespace
+
+std::string encode_image(const RowImage& image) {
+  return encode_fields(image, true);
 }
 
 std::optional<RowImage> decode_image(std::string_view text) {
@@ -318,16 +330,7 @@ std::optional<RowImage> decode_image(std::string_view text) {
 }
 
 std::string encode_values(const RowImage& image) {
-  std::size_t room = 2;
-  for (const Field& field : image) room += field.value.bytes.size() + 8;
-  std::string out;
-  out.reserve(room);
-  out += '[';
-  for (const Field& field : image) {
-    if (out.size() > 1) out += ',';
-    append_value(out, field.value);
-  }
-  return out + "]";
+  return encode_fields(image, false);
 }
 
 std::optional<RowImage> decode_values(std::string_view text, const RowImage& named) {
